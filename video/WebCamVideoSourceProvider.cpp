@@ -1,0 +1,4 @@
+#include "video/WebCamVideoSourceProvider.h"
+#include <objbase.h>
+
+WebCamVideoSourceProvider::WebCamVideoSourceProvider() { CoInitialize(nullptr); }
