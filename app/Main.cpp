@@ -1,2 +1,3 @@
-#include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return 0; }
+#include "app/LumetraApp.h"
+
+CLumetraApp theApp;

@@ -5,8 +5,8 @@
 
 class CCmdTarget;
 
-// A thunk gets the target and the message parameters and returns the message's result.
-using AFX_PMSG = LRESULT (*)(CCmdTarget* target, WPARAM wParam, LPARAM lParam);
+// A thunk gets the target and the message with its parameters and returns the message's result.
+using AFX_PMSG = LRESULT (*)(CCmdTarget* target, UINT message, WPARAM wParam, LPARAM lParam);
 
 struct AFX_MSGMAP_ENTRY {
     UINT nMessage;  // window message, or WM_COMMAND / WM_NOTIFY with nCode and nID below
@@ -58,17 +58,19 @@ protected:                                                   \
         return &map;                                                        \
     }
 
-// Builds one entry whose thunk runs `body` with AFX_SELF as the object, w and l as the parameters.
+// Builds one entry whose thunk runs `body` with AFX_SELF as the object, m the message, w and l its
+// parameters. Handlers are named as member pointers (&CMyDlg::OnSettings), as in the class library.
 #define AFX_SELF static_cast<ThisClass*>(t)
 #define AFX_ENTRY(msg, code, id, body) \
-    {msg, code, id, [](CCmdTarget* t, WPARAM w, LPARAM l) -> LRESULT { (void)t; (void)w; (void)l; body }},
+    {msg, code, id, [](CCmdTarget* t, UINT m, WPARAM w, LPARAM l) -> LRESULT { \
+        (void)t; (void)m; (void)w; (void)l; body }},
 
-#define ON_COMMAND(id, fn) AFX_ENTRY(WM_COMMAND, 0, id, AFX_SELF->fn(); return 0;)
-#define ON_CONTROL(code, id, fn) AFX_ENTRY(WM_COMMAND, code, id, AFX_SELF->fn(); return 0;)
+#define ON_COMMAND(id, fn) AFX_ENTRY(WM_COMMAND, 0, id, (AFX_SELF->*(fn))(); return 0;)
+#define ON_CONTROL(code, id, fn) AFX_ENTRY(WM_COMMAND, code, id, (AFX_SELF->*(fn))(); return 0;)
 #define ON_BN_CLICKED(id, fn) ON_CONTROL(BN_CLICKED, id, fn)
 #define ON_EN_CHANGE(id, fn) ON_CONTROL(EN_CHANGE, id, fn)
 #define ON_CBN_SELCHANGE(id, fn) ON_CONTROL(CBN_SELCHANGE, id, fn)
 #define ON_NOTIFY(code, id, fn)                                              \
     AFX_ENTRY(WM_NOTIFY, static_cast<UINT>(code), id,                        \
-              LRESULT r = 0; AFX_SELF->fn(reinterpret_cast<NMHDR*>(l), &r); return r;)
-#define ON_MESSAGE(msg, fn) AFX_ENTRY(msg, 0, 0, return AFX_SELF->fn(w, l);)
+              LRESULT r = 0; (AFX_SELF->*(fn))(reinterpret_cast<NMHDR*>(l), &r); return r;)
+#define ON_MESSAGE(msg, fn) AFX_ENTRY(msg, 0, 0, return (AFX_SELF->*(fn))(w, l);)

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <algorithm>
 #include <string>

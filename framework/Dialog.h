@@ -1,0 +1,70 @@
+// Dialogs from resource templates, modeless (Create) or modal (DoModal), with data exchange and
+// the dynamic layout that a template's layout resource describes.
+#pragma once
+#include "framework/Window.h"
+#include <vector>
+
+// Resource type of a dialog's layout data: per control its id and how far it moves and grows,
+// in percent of the change of the client area: move x, move y, size x, size y (WORDs).
+#define RT_LAYOUT_DATA_ID 240
+
+class CDataExchange {
+public:
+    CDataExchange(CWnd* dlg, BOOL save) : m_bSaveAndValidate(save), m_pDlgWnd(dlg) {}
+    BOOL m_bSaveAndValidate;
+    CWnd* m_pDlgWnd;
+};
+
+// Binds a dialog control to its C++ object by subclassing it (once); a missing control is skipped.
+void DDX_Control(CDataExchange* dx, int id, CWnd& control);
+
+class CDialog : public CWnd {
+public:
+    CDialog() = default;
+    explicit CDialog(UINT idTemplate, CWnd* parent = nullptr) : m_nIDTemplate(idTemplate), m_pParentWnd(parent) {}
+
+    // Modeless: creates the window (initialisation runs inside), owned by parent.
+    virtual BOOL Create(UINT idTemplate, CWnd* parent = nullptr);
+    // Modal: owner is the parent, else the application's main window, disabled for the loop and
+    // enabled after. The application's idle handler keeps running while the dialog is up.
+    virtual INT_PTR DoModal();
+    void EndDialog(int result);
+
+    virtual BOOL OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+protected:
+    BOOL OnCmdMsg(UINT id, int code, WPARAM w, LPARAM l) override;
+    LRESULT WindowProc(UINT msg, WPARAM w, LPARAM l) override;
+
+    UINT m_nIDTemplate = 0;
+    CWnd* m_pParentWnd = nullptr;
+    int m_nModalResult = -1;
+
+private:
+    struct LayoutItem {
+        HWND control;
+        RECT initial;
+        int moveX, moveY, sizeX, sizeY;
+    };
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
+    HWND CreateFromTemplate(HWND owner);
+    void RunModalLoop();
+    void LoadLayout();
+    void ApplyLayout();
+
+    bool m_modal = false;
+    bool m_endModal = false;
+    SIZE m_layoutBase{};
+    std::vector<LayoutItem> m_layout;
+
+    DECLARE_MESSAGE_MAP()
+};
+
+class CDialogEx : public CDialog {
+public:
+    CDialogEx() = default;
+    explicit CDialogEx(UINT idTemplate, CWnd* parent = nullptr) : CDialog(idTemplate, parent) {}
+};
