@@ -14,8 +14,8 @@ void VideoSourceProvider::CloseAllSources() {
 CompositeVideoSourceProvider::CompositeVideoSourceProvider()
     : m_webcams(new WebCamVideoSourceProvider()), m_fk40(new FK40VideoSourceProvider()) {}
 
-CompositeVideoSourceProvider::CompositeVideoSourceProvider(WebCamVideoSourceProvider* webcams,
-                                                           FK40VideoSourceProvider* fk40)
+CompositeVideoSourceProvider::CompositeVideoSourceProvider(VideoSourceProvider* webcams,
+                                                           VideoSourceProvider* fk40)
     : m_webcams(webcams), m_fk40(fk40) {}
 
 CompositeVideoSourceProvider::~CompositeVideoSourceProvider() {

@@ -1,14 +1,23 @@
-// The FK40 camera. Until the device layer is built this provider lists no source.
+// The FK40 camera: one source when the camera started at construction, none otherwise.
 #pragma once
 #include "video/VideoSource.h"
 
+class FK40Device;
+
 class FK40VideoSourceProvider : public VideoSourceProvider {
 public:
-    std::vector<VideoSource*>* GetVideoSources() override { return &m_sources; }
+    // Creates the device, which loads the camera library and starts capture.
+    FK40VideoSourceProvider();
+    ~FK40VideoSourceProvider() override;
+    FK40VideoSourceProvider(const FK40VideoSourceProvider&) = delete;
+    FK40VideoSourceProvider& operator=(const FK40VideoSourceProvider&) = delete;
+
+    std::vector<VideoSource*>* GetVideoSources() override;
     std::vector<VideoSource*>* GetFailedVideoSources() override { return &m_none; }
     bool NeedsRefresh() override { return false; }
 
-protected:
-    std::vector<VideoSource*> m_sources;
+private:
+    FK40Device* m_device;
+    std::vector<VideoSource*> m_sources;  // built once, then kept for the run
     std::vector<VideoSource*> m_none;
 };

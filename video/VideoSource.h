@@ -48,6 +48,13 @@ public:
     virtual bool NeedsRefresh() = 0;
     void CloseAllSources();
 
+    // Only the webcam family has capture graphs with events; the others keep these defaults.
+    virtual void SetNotifyWindow(HWND window) { m_notifyWindow = window; }
+    // Drains the graph events of the listed sources; true when a device was lost.
+    virtual bool PollGraphEvents() { return false; }
+    // Makes NeedsRefresh true until the next enumeration.
+    virtual void MarkForRefresh() {}
+
 protected:
     HWND m_notifyWindow = nullptr;  // where capture graphs post their events
 };

@@ -1,0 +1,23 @@
+// The stand-in camera library's knobs, read from the environment at every LYC_Init (the log path
+// at every call), so that one process can run several set-ups one after the other.
+#pragma once
+
+// Result of LYC_Init (decimal; default 0).
+#define LYC_STANDIN_INIT "LYC_STANDIN_INIT"
+// Picture: "bars" (default: moving colour bars and a ring), "uniform", "dot" or "counter".
+#define LYC_STANDIN_PATTERN "LYC_STANDIN_PATTERN"
+// 12-bit samples of the uniform picture (defaults 2048).
+#define LYC_STANDIN_Y "LYC_STANDIN_Y"
+#define LYC_STANDIN_U "LYC_STANDIN_U"
+#define LYC_STANDIN_V "LYC_STANDIN_V"
+// Frames per second (default 30); 0: no frame until LYC_Term; 1000 or more: no pause at all.
+#define LYC_STANDIN_FPS "LYC_STANDIN_FPS"
+// "1": LYC_GetFrame keeps the pace but writes nothing into the buffer.
+#define LYC_STANDIN_UNFILLED "LYC_STANDIN_UNFILLED"
+// File to which every call appends its name as one line; LYC_GetFrame's line is written when the
+// call returns, so the log shows whether a waiting call was ended.
+#define LYC_STANDIN_LOG "LYC_STANDIN_LOG"
+
+// The dot picture lights the first Y0 sample of raw row 0 at full scale.
+// The counter picture gives every luma sample of frame n (from 1) the value (n % 256) << 4 and
+// every chroma sample 2048, so each byte of the converted picture reads n % 256.

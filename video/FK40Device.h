@@ -1,0 +1,49 @@
+// The FK40 camera over its vendor library: a worker thread fetches raw frames, converts each into
+// the back buffer and swaps it with the front buffer, which the UI thread copies.
+#pragma once
+#include <atomic>
+#include "framework/Sync.h"
+#include "framework/Threads.h"
+#include "video/VideoSource.h"
+
+constexpr int kFK40Width = 202;
+constexpr int kFK40Height = 202;
+constexpr int kFK40FrameSize = kFK40Width * 3 * kFK40Height;  // 122412
+
+// Converts one raw frame into a 202 x 202 BGR24 picture turned by 180 degrees (the sensor's first
+// row becomes the picture's bottom row). Integer only, no allocation: the worker runs it per frame.
+void ConvertFK40Frame(const unsigned char* raw, VideoFrame* bgr);
+
+class FK40Device {
+public:
+    // Loads the library and, when it has every entry point, starts the camera and the worker.
+    FK40Device();
+    virtual ~FK40Device();
+    FK40Device(const FK40Device&) = delete;
+    FK40Device& operator=(const FK40Device&) = delete;
+
+    // 1 once the camera was started.
+    int IsConnected() const { return m_present; }
+    // A new heap copy (release with delete[]) of the front buffer's picture.
+    VideoFrame* CopyFrame();
+
+    static UINT CaptureThreadProc(LPVOID device);
+    void SwapBuffers();
+
+private:
+    static bool LoadSdk();
+    void StartCapture();
+
+    CCriticalSection m_frameLock;
+    std::atomic<bool> m_running{false};
+    unsigned char* m_raw;
+    VideoFrame* m_bufferA;
+    VideoFrame* m_bufferB;
+    std::atomic<bool> m_front{false};  // false: A is the front buffer, B the one the worker writes
+    int m_width = kFK40Width;
+    int m_height = kFK40Height;
+    int m_bgrSize;
+    int m_rawSize;
+    int m_present = 0;
+    CWinThread* m_worker = nullptr;
+};

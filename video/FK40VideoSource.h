@@ -1,0 +1,31 @@
+// The FK40 camera as a video source: a private copy of the device's front buffer, refreshed at
+// most once every 16 ms. The camera has one fixed format and captures from the device's creation.
+#pragma once
+#include "video/VideoSource.h"
+
+class FK40Device;
+
+class FK40VideoSource : public VideoSource {
+public:
+    // Shares the provider's device; Close deletes it.
+    explicit FK40VideoSource(FK40Device* device);
+    ~FK40VideoSource() override;
+
+    int Start() override { return 1; }
+    int Stop() override { return 1; }
+    VideoFrame* GetFrame(unsigned char* unused) override;
+    int UpdateFrame() override;
+    void Close() override;
+    void Open(VideoResolution*) override {}
+
+    // Null once Close has deleted the device.
+    FK40Device* GetDevice() const { return m_device; }
+
+protected:
+    virtual DWORD TickCount() { return GetTickCount(); }
+
+private:
+    DWORD m_lastUpdate = 0;
+    FK40Device* m_device;
+    VideoFrame* m_frame = nullptr;
+};
