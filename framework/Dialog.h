@@ -1,12 +1,9 @@
 // Dialogs from resource templates, modeless (Create) or modal (DoModal), with data exchange and
 // the dynamic layout that a template's layout resource describes.
 #pragma once
+#include "framework/ResourceTypes.h"
 #include "framework/Window.h"
 #include <vector>
-
-// Resource type of a dialog's layout data: per control its id and how far it moves and grows,
-// in percent of the change of the client area: move x, move y, size x, size y (WORDs).
-#define RT_LAYOUT_DATA_ID 240
 
 class CDataExchange {
 public:

@@ -3,7 +3,6 @@
 
 #define IDR_MAINFRAME 128
 #define IDD_LUMETRA_DIALOG 102
-#define RT_LAYOUT_DATA 240  // dynamic-layout data of a dialog template, read by the class library
 
 #define IDC_CAPTURE_REFERENCE 1001
 #define IDC_OPEN_REFERENCE 1002

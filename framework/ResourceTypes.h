@@ -1,0 +1,7 @@
+/* Resource types of the class library; included by resource scripts too, so plain C. */
+#pragma once
+
+/* A dialog's layout data, under the dialog's template id: per control its id and how far it
+   moves and grows, in percent of the change of the client area: move x, move y, size x, size y
+   (WORDs). */
+#define RT_LAYOUT_DATA_ID 240
