@@ -118,6 +118,56 @@ TEST(MessageMap, CommandsTheDialogLeavesGoToTheApplication) {
     dlg.DestroyWindow();
 }
 
+class PaintingDlg : public CDialog {
+public:
+    PaintingDlg() : CDialog(IDD_TEST) {}
+    Log log;
+    CBrush white{RGB(255, 255, 255)};
+    HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT kind) {
+        log.push_back("ctlcolor " + std::to_string(kind) + (wnd && wnd->GetDlgCtrlID() == 1002 ? " frame" : ""));
+        if (kind != CTLCOLOR_STATIC) return CDialog::OnCtlColor(dc, wnd, kind);
+        dc->SetTextColor(RGB(255, 0, 0));
+        return white;
+    }
+    BOOL OnEraseBkgnd(CDC* dc) {
+        log.push_back(dc->m_hDC ? "erase" : "erase without dc");
+        return TRUE;
+    }
+    void OnItemNotify(NMHDR* hdr, LRESULT* result) {
+        log.push_back("notify " + std::to_string(hdr->idFrom));
+        *result = 77;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(PaintingDlg, CDialog)
+    ON_WM_CTLCOLOR()
+    ON_WM_ERASEBKGND()
+    ON_NOTIFY(NM_CLICK, 1002, &PaintingDlg::OnItemNotify)
+END_MESSAGE_MAP()
+
+TEST(MessageMap, HandlersGetTheirParametersUnpacked) {
+    PaintingDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_TEST));
+    HWND frame = ::GetDlgItem(dlg.m_hWnd, 1002);
+    HDC dc = ::GetDC(dlg.m_hWnd);
+    dlg.log.clear();
+    EXPECT_EQ(dlg.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(frame)),
+              reinterpret_cast<LRESULT>(static_cast<HBRUSH>(dlg.white)));
+    EXPECT_EQ(::GetTextColor(dc), RGB(255, 0, 0));
+    // Other kinds fall through to the dialog's own colours: a brush, not ours.
+    LRESULT editBrush = dlg.SendMessage(WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(frame));
+    EXPECT_NE(editBrush, reinterpret_cast<LRESULT>(static_cast<HBRUSH>(dlg.white)));
+    EXPECT_EQ(dlg.SendMessage(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc)), TRUE);
+    NMHDR hdr{frame, 1002, static_cast<UINT>(NM_CLICK)};
+    EXPECT_EQ(dlg.SendMessage(WM_NOTIFY, 1002, reinterpret_cast<LPARAM>(&hdr)), 77);
+    hdr.idFrom = 1003;  // another control: nobody's
+    dlg.SendMessage(WM_NOTIFY, 1003, reinterpret_cast<LPARAM>(&hdr));
+    EXPECT_EQ(dlg.log, (Log{"ctlcolor 6 frame", "ctlcolor 1 frame", "erase", "notify 1002"}));
+    ::ReleaseDC(dlg.m_hWnd, dc);
+    dlg.DestroyWindow();
+}
+
 // --- data exchange --------------------------------------------------------------------------
 
 class ProbeStatic : public CStatic {
@@ -325,6 +375,30 @@ TEST(MessageLoop, PreTranslateRunsFromTheTargetUpToItsDialog) {
         EXPECT_EQ(dlg.log, c.log);
     }
     dlg.DestroyWindow();
+}
+
+// --- threads ------------------------------------------------------------------------------
+
+UINT __cdecl countTo(LPVOID p) {
+    auto* n = static_cast<LONG*>(p);
+    for (int i = 0; i < 1000; ++i) ::InterlockedIncrement(n);
+    return 5;
+}
+
+TEST(Threads, SuspendedWorkerKeepsItsHandleUntilDeleted) {
+    LONG n = 0;
+    CWinThread* t = AfxBeginThread(countTo, &n, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    ASSERT_NE(t, nullptr);
+    t->m_bAutoDelete = FALSE;
+    ::Sleep(20);
+    EXPECT_EQ(n, 0);  // not started yet
+    t->ResumeThread();
+    ASSERT_EQ(::WaitForSingleObject(t->m_hThread, 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    ::GetExitCodeThread(t->m_hThread, &code);
+    EXPECT_EQ(code, 5u);
+    EXPECT_EQ(n, 1000);
+    delete t;
 }
 
 // --- dynamic layout -------------------------------------------------------------------------
