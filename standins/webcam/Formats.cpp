@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 
 namespace {
 
