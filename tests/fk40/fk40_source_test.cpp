@@ -1,0 +1,126 @@
+#include <memory>
+#include "tests/fk40/StandinFixture.h"
+#include "video/CompositeVideoSourceProvider.h"
+#include "video/FK40Device.h"
+#include "video/FK40VideoSource.h"
+#include "video/FK40VideoSourceProvider.h"
+
+namespace {
+
+class ClockedSource : public FK40VideoSource {
+public:
+    using FK40VideoSource::FK40VideoSource;
+    DWORD now = 0;
+
+protected:
+    DWORD TickCount() override { return now; }
+};
+
+class Source : public StandinTest {};
+
+// At most one new copy every 16 ms, by unsigned difference; between updates the same copy stays.
+// The counter picture (every byte reads the frame number) shows whether a copy is new.
+TEST_F(Source, TakesANewCopyAtMostEvery16Ms) {
+    Set(LYC_STANDIN_PATTERN, "counter");
+    FK40Device device;
+    ClockedSource source(&device);
+    EXPECT_EQ(source.Start(), 1);
+    EXPECT_EQ(source.Stop(), 1);
+    EXPECT_EQ(source.GetFrame(nullptr), nullptr) << "no copy before the first update";
+
+    struct Step {
+        DWORD now;
+        int result;
+    } steps[] = {{1000, 1}, {1010, 0}, {1015, 0}, {1016, 1}, {1031, 0}, {1032, 1},
+                 {0xFFFFFFFA, 1}, {4, 0}, {10, 1}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "at " << step.now);
+        const VideoFrame* before = source.GetFrame(nullptr);
+        const int shown = before ? before[0] : -1;
+        if (step.result) {
+            // Let the camera move on, so that a new copy differs from the one shown.
+            ASSERT_TRUE(WaitUntil([&] {
+                std::unique_ptr<VideoFrame[]> peek(device.CopyFrame());
+                return peek[0] != 0 && peek[0] != shown;
+            }));
+        }
+        source.now = step.now;
+        EXPECT_EQ(source.UpdateFrame(), step.result);
+        const VideoFrame* after = source.GetFrame(nullptr);
+        ASSERT_NE(after, nullptr);
+        if (step.result) {
+            EXPECT_NE(after[0], shown) << "no new copy";
+        } else {
+            EXPECT_EQ(after, before);
+            EXPECT_EQ(after[0], shown);
+        }
+    }
+}
+
+TEST_F(Source, AbsentCameraGivesNoSource) {
+    Set(LYC_STANDIN_INIT, "1");
+    {
+        FK40VideoSourceProvider provider;
+        EXPECT_TRUE(provider.GetVideoSources()->empty());
+        EXPECT_TRUE(provider.GetVideoSources()->empty());
+        EXPECT_TRUE(provider.GetFailedVideoSources()->empty());
+        EXPECT_FALSE(provider.NeedsRefresh());
+    }
+    EXPECT_EQ(Calls(), CallList{"LYC_Init"}) << "probed again or terminated without a start";
+}
+
+TEST_F(Source, PresentCameraGivesOneSourceForTheRun) {
+    FK40VideoSourceProvider provider;
+    std::vector<VideoSource*> first = *provider.GetVideoSources();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(*provider.GetVideoSources(), first);
+    EXPECT_TRUE(provider.GetFailedVideoSources()->empty());
+    EXPECT_FALSE(provider.NeedsRefresh());
+
+    const VideoSource& source = *first[0];
+    EXPECT_EQ(source.name, "F40K");
+    EXPECT_EQ(source.id, "F40K");
+    EXPECT_EQ(source.description, "40K USB Video Device");
+    EXPECT_FALSE(source.initialized);
+    ASSERT_EQ(source.resolutions.size(), 1u);
+    const VideoResolution& r = *source.resolutions[0];
+    EXPECT_EQ(r.index, 0);
+    EXPECT_EQ(r.width, 202);
+    EXPECT_EQ(r.height, 202);
+    EXPECT_EQ(r.bitsPerPixel, 24);
+    EXPECT_EQ(r.label, "202x202");
+}
+
+// The device ends once, whether a source closed it or the provider did.
+TEST_F(Source, DeviceEndsOnce) {
+    enum Use { Untouched, Listed, Closed };
+    for (Use use : {Untouched, Listed, Closed}) {
+        SCOPED_TRACE(use);
+        DeleteFileA(m_log.c_str());
+        auto provider = std::make_unique<FK40VideoSourceProvider>();
+        if (use != Untouched) {
+            ASSERT_EQ(provider->GetVideoSources()->size(), 1u);
+        }
+        if (use == Closed) {
+            VideoSource* source = provider->GetVideoSources()->front();
+            source->Close();
+            EXPECT_EQ(Count("LYC_Term"), 1u);
+            EXPECT_EQ(source->UpdateFrame(), 0);
+            EXPECT_EQ(source->GetFrame(nullptr), nullptr);
+        }
+        provider.reset();
+        EXPECT_EQ(Count("LYC_Term"), 1u);
+    }
+}
+
+TEST_F(Source, CompositeListsTheCameraFirst) {
+    CompositeVideoSourceProvider composite;
+    std::vector<VideoSource*> sources = *composite.GetVideoSources();
+    ASSERT_FALSE(sources.empty());
+    EXPECT_EQ(sources[0]->name, "F40K");
+    EXPECT_EQ(*composite.GetVideoSources(), sources);
+    composite.CloseAllSources();
+    EXPECT_EQ(Count("LYC_Term"), 1u);
+}
+
+}  // namespace
