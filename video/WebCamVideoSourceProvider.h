@@ -1,21 +1,38 @@
-// DirectShow webcams. Until the device layer is built this provider lists no source.
+// DirectShow webcams: one WebCamVideoSource per video-input device, kept across enumerations.
 #pragma once
+#include <map>
+#include <string>
 #include "video/VideoSource.h"
+
+class WebCamVideoSource;
+struct IMoniker;
 
 class WebCamVideoSourceProvider : public VideoSourceProvider {
 public:
+    // Initialises COM (apartment-threaded) on the calling thread.
     WebCamVideoSourceProvider();
-    std::vector<VideoSource*>* GetVideoSources() override { m_refresh = false; return &m_sources; }
+    ~WebCamVideoSourceProvider() override;
+
+    // Enumerates the attached devices. A device seen before keeps its source object (the one that
+    // may be streaming); a vanished device leaves the list, but its object lives on.
+    std::vector<VideoSource*>* GetVideoSources() override;
     std::vector<VideoSource*>* GetFailedVideoSources() override { return &m_none; }
     bool NeedsRefresh() override { return m_refresh; }
 
-    // Drains the graph events of every listed source; true when a device was lost.
-    virtual bool PollGraphEvents() { return false; }
+    // Drains the graph events of every source made so far; true when a device was lost. A lost
+    // device's source is not handed out again: if the device comes back it gets a new one.
+    virtual bool PollGraphEvents();
     void MarkForRefresh() { m_refresh = true; }
     void SetNotifyWindow(HWND window) { m_notifyWindow = window; }
 
-protected:
+private:
+    // Binds the device and collects its formats; sets initialized only when all of it worked.
+    void SetUp(WebCamVideoSource* source, IMoniker* moniker);
+
     bool m_refresh = true;
     std::vector<VideoSource*> m_sources;
     std::vector<VideoSource*> m_none;
+    std::vector<WebCamVideoSource*> m_all;                  // every source made, owned
+    std::map<std::wstring, WebCamVideoSource*> m_byDevice;  // by moniker display name
+    bool m_comInitialized = false;
 };

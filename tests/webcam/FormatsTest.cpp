@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "video/WebCamFormats.h"
+
+namespace {
+
+WebCamFormat Format(int pin, const GUID& subtype, int w, int h, const GUID& formatType = FORMAT_VideoInfo,
+                    const GUID& major = MEDIATYPE_Video) {
+    WebCamFormat f;
+    f.pin = pin;
+    f.majorType = major;
+    f.subType = subtype;
+    f.formatType = formatType;
+    f.width = w;
+    f.height = h;
+    return f;
+}
+
+std::vector<std::string> Labels(const WebCamFormatSelection& s) {
+    std::vector<std::string> out;
+    for (const VideoResolution& r : s.resolutions) out.push_back(r.label);
+    return out;
+}
+
+// A FORMAT_VideoInfo media type over a header kept by the caller.
+AM_MEDIA_TYPE VideoType(const GUID& subtype, VIDEOINFOHEADER& vih, int w, int h, int bits, RECT target = {}) {
+    vih = VIDEOINFOHEADER{};
+    vih.rcTarget = target;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = w;
+    vih.bmiHeader.biHeight = h;
+    vih.bmiHeader.biBitCount = static_cast<WORD>(bits);
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = subtype;
+    mt.formattype = FORMAT_VideoInfo;
+    mt.cbFormat = sizeof vih;
+    mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
+    return mt;
+}
+
+}  // namespace
+
+TEST(WebCamFormats, KeepsYuy2AndMjpgWithVideoInfoOnly) {
+    const std::vector<WebCamFormat> formats = {
+        Format(0, MEDIASUBTYPE_YUY2, 640, 480),
+        Format(0, MEDIASUBTYPE_RGB24, 320, 240),
+        Format(0, MEDIASUBTYPE_MJPG, 1280, 720),
+        Format(0, MEDIASUBTYPE_YUY2, 800, 600, FORMAT_VideoInfo2),
+        Format(0, MEDIASUBTYPE_YUY2, 1024, 768, FORMAT_VideoInfo, MEDIATYPE_Audio),
+        Format(0, MEDIASUBTYPE_YUY2, 0, 0),  // no video header to size it
+    };
+    WebCamFormatSelection s = SelectWebCamFormats(formats);
+    EXPECT_EQ(s.kept, (std::vector<int>{0, 2}));
+    EXPECT_EQ(Labels(s), (std::vector<std::string>{"640x480", "1280x720"}));
+    for (const VideoResolution& r : s.resolutions) EXPECT_EQ(r.bitsPerPixel, 24);
+}
+
+TEST(WebCamFormats, OnlyOtherFormatsGiveNoResolution) {
+    WebCamFormatSelection s = SelectWebCamFormats({Format(0, MEDIASUBTYPE_RGB24, 320, 240)});
+    EXPECT_TRUE(s.kept.empty());
+    EXPECT_TRUE(s.resolutions.empty());
+}
+
+TEST(WebCamFormats, SortsByAreaAndIndexesTheMediaTypeList) {
+    // Found 1280x720, 640x480, 160x120: listed smallest first, 640x480 still the second found.
+    WebCamFormatSelection s = SelectWebCamFormats({Format(0, MEDIASUBTYPE_YUY2, 1280, 720),
+                                                   Format(0, MEDIASUBTYPE_YUY2, 640, 480),
+                                                   Format(0, MEDIASUBTYPE_YUY2, 160, 120)});
+    EXPECT_EQ(Labels(s), (std::vector<std::string>{"160x120", "640x480", "1280x720"}));
+    EXPECT_EQ(s.resolutions[1].index, 1);
+    EXPECT_EQ(s.resolutions[0].index, 2);
+    EXPECT_EQ(s.resolutions[2].index, 0);
+}
+
+TEST(WebCamFormats, IndexesContinueOverTheSecondPin) {
+    const std::vector<WebCamFormat> formats = {
+        Format(0, MEDIASUBTYPE_YUY2, 1280, 720),
+        Format(0, MEDIASUBTYPE_RGB24, 320, 240),
+        Format(0, MEDIASUBTYPE_YUY2, 640, 480),
+        Format(1, MEDIASUBTYPE_MJPG, 400, 400),
+        Format(1, MEDIASUBTYPE_YUY2, 160, 120),
+    };
+    WebCamFormatSelection s = SelectWebCamFormats(formats);
+    EXPECT_EQ(s.kept, (std::vector<int>{0, 2, 3, 4}));
+    struct Want {
+        const char* label;
+        int index, pin;
+    };
+    const Want want[] = {{"160x120", 3, 1}, {"400x400 (200x200)", 2, 1}, {"640x480", 1, 0}, {"1280x720", 0, 0}};
+    ASSERT_EQ(s.resolutions.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const VideoResolution& r = s.resolutions[i];
+        EXPECT_EQ(r.label, want[i].label);
+        EXPECT_EQ(r.index, want[i].index) << r.label;
+        const WebCamFormat& f = formats[s.kept[r.index]];
+        EXPECT_EQ(f.pin, want[i].pin) << r.label;
+        EXPECT_EQ(f.width, r.width) << r.label;
+        EXPECT_EQ(f.height, r.height) << r.label;
+    }
+}
+
+TEST(WebCamFormats, EqualAreasKeepTheOrderFound) {
+    WebCamFormatSelection s = SelectWebCamFormats(
+        {Format(0, MEDIASUBTYPE_YUY2, 480, 640), Format(0, MEDIASUBTYPE_MJPG, 640, 480), Format(0, MEDIASUBTYPE_YUY2, 320, 240)});
+    EXPECT_EQ(Labels(s), (std::vector<std::string>{"320x240", "480x640", "640x480"}));
+}
+
+TEST(WebCamFormats, Labels) {
+    EXPECT_EQ(ResolutionLabel(400, 400), "400x400 (200x200)");
+    EXPECT_EQ(ResolutionLabel(640, 480), "640x480");
+    EXPECT_EQ(ResolutionLabel(400, 300), "400x300");
+    EXPECT_EQ(ResolutionLabel(1920, 1080), "1920x1080");
+}
+
+TEST(WebCamFormats, DescribeReadsTheVideoHeader) {
+    VIDEOINFOHEADER vih;
+    AM_MEDIA_TYPE mt = VideoType(MEDIASUBTYPE_YUY2, vih, 640, -480, 16);
+    WebCamFormat f = DescribeFormat(1, mt);
+    EXPECT_EQ(f.pin, 1);
+    EXPECT_EQ(f.width, 640);
+    EXPECT_EQ(f.height, 480);
+    EXPECT_TRUE(f.subType == MEDIASUBTYPE_YUY2);
+    mt.cbFormat = sizeof(VIDEOINFOHEADER) - 1;  // too short to hold a header
+    EXPECT_EQ(DescribeFormat(0, mt).width, 0);
+}
+
+TEST(DeviceName, CutTo79CharactersAndZeroFilled) {
+    struct Case {
+        std::wstring name;
+        std::wstring wide;
+        std::string narrow;
+    };
+    const std::wstring hundred(100, L'n');
+    const Case cases[] = {
+        {hundred, hundred.substr(0, 79), std::string(79, 'n')},
+        {std::wstring(79, L'x'), std::wstring(79, L'x'), std::string(79, 'x')},
+        {L"Cam \u0141", L"Cam \u0141", "Cam A"},  // 8-bit: the low byte of each unit (0x41)
+    };
+    for (const Case& c : cases) {
+        wchar_t wide[kDeviceNameCapacity];
+        char narrow[kDeviceNameCapacity];
+        std::fill(std::begin(wide), std::end(wide), L'?');
+        std::fill(std::begin(narrow), std::end(narrow), '?');
+        CopyDeviceName(c.name, wide, narrow);
+        EXPECT_EQ(std::wstring(wide), c.wide);
+        EXPECT_EQ(std::string(narrow), c.narrow);
+        EXPECT_EQ(std::wstring(kDeviceNameCapacity - c.wide.size(), L'\0'),
+                  std::wstring(wide + c.wide.size(), wide + kDeviceNameCapacity));
+        EXPECT_EQ(std::string(kDeviceNameCapacity - c.narrow.size(), '\0'),
+                  std::string(narrow + c.narrow.size(), narrow + kDeviceNameCapacity));
+    }
+}
+
+TEST(FrameLayout, FromConnectedMediaType) {
+    struct Case {
+        const char* what;
+        GUID subtype;
+        int w, h, bits;
+        RECT target;
+        bool ok;
+        FrameLayout want;
+    };
+    const Case cases[] = {
+        {"YUY2", MEDIASUBTYPE_YUY2, 640, 480, 16, {}, true, {SampleFormat::Yuy2, 640, 480, 1280, false}},
+        {"YUY2 negative height is top-down too", MEDIASUBTYPE_YUY2, 160, -120, 16, {}, true, {SampleFormat::Yuy2, 160, 120, 320, false}},
+        {"RGB24 bottom-up, padded rows", MEDIASUBTYPE_RGB24, 3, 2, 24, {}, true, {SampleFormat::Rgb24, 3, 2, 12, true}},
+        {"RGB24 top-down", MEDIASUBTYPE_RGB24, 320, -240, 24, {}, true, {SampleFormat::Rgb24, 320, 240, 960, false}},
+        {"target narrower than the rows", MEDIASUBTYPE_YUY2, 704, 480, 16, {0, 0, 640, 480}, true, {SampleFormat::Yuy2, 640, 480, 1408, false}},
+        {"target off the origin", MEDIASUBTYPE_YUY2, 704, 480, 16, {8, 0, 648, 480}, false, {}},
+        {"odd YUY2 width", MEDIASUBTYPE_YUY2, 641, 480, 16, {}, false, {}},
+        {"MJPG", MEDIASUBTYPE_MJPG, 640, 480, 24, {}, false, {}},
+    };
+    for (const Case& c : cases) {
+        VIDEOINFOHEADER vih;
+        AM_MEDIA_TYPE mt = VideoType(c.subtype, vih, c.w, c.h, c.bits, c.target);
+        FrameLayout got;
+        ASSERT_EQ(FrameLayoutFromMediaType(mt, got), c.ok) << c.what;
+        if (!c.ok) continue;
+        EXPECT_EQ(got.format, c.want.format) << c.what;
+        EXPECT_EQ(got.width, c.want.width) << c.what;
+        EXPECT_EQ(got.height, c.want.height) << c.what;
+        EXPECT_EQ(got.stride, c.want.stride) << c.what;
+        EXPECT_EQ(got.bottomUp, c.want.bottomUp) << c.what;
+    }
+    AM_MEDIA_TYPE none{};
+    none.majortype = MEDIATYPE_Video;
+    none.subtype = MEDIASUBTYPE_YUY2;
+    none.formattype = FORMAT_VideoInfo;
+    FrameLayout got;
+    EXPECT_FALSE(FrameLayoutFromMediaType(none, got)) << "no format block";
+}
