@@ -118,7 +118,8 @@ TEST_F(Source, CompositeListsTheCameraFirst) {
     std::vector<VideoSource*> sources = *composite.GetVideoSources();
     ASSERT_FALSE(sources.empty());
     EXPECT_EQ(sources[0]->name, "F40K");
-    EXPECT_EQ(*composite.GetVideoSources(), sources);
+    // Only the camera's place is ours to check: other test programs register webcams meanwhile.
+    EXPECT_EQ(composite.GetVideoSources()->front(), sources[0]);
     composite.CloseAllSources();
     EXPECT_EQ(Count("LYC_Term"), 1u);
 }
