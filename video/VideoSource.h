@@ -13,7 +13,8 @@ struct VideoResolution {
     std::string label;     // text of the settings dialog's resolution list
 };
 
-// BGR24 pixels, width * 3 bytes a row, no gap between rows, row 0 the top row; owned by the source.
+// BGR24 pixels, width * 3 bytes a row, no gap between rows, row 0 the top row; owned by the source
+// and left unchanged until its next UpdateFrame (a recording may still read the painted frame).
 using VideoFrame = unsigned char;
 
 // Result of VideoSource::UpdateFrame.
