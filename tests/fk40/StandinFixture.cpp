@@ -1,21 +1,9 @@
 #include "tests/fk40/StandinFixture.h"
+#include "tests/support/TestSupport.h"
 #include <algorithm>
 #include <cstdio>
 
 namespace {
-
-std::wstring ExeFolder() {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.find_last_of(L"\\/") + 1);
-}
-
-std::wstring FromBuild(const char* relative) {
-    std::wstring s = ExeFolder();
-    for (const char* c = relative; *c; ++c) s += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return s;
-}
 
 const char* const kSettings[] = {LYC_STANDIN_INIT, LYC_STANDIN_PATTERN, LYC_STANDIN_Y,        LYC_STANDIN_U,
                                  LYC_STANDIN_V,    LYC_STANDIN_FPS,     LYC_STANDIN_UNFILLED, LYC_STANDIN_LOG};

@@ -5,6 +5,7 @@
 #include <set>
 #include <thread>
 #include "tests/fk40/StandinFixture.h"
+#include "tests/support/TestSupport.h"
 #include "video/FK40Device.h"
 #include "video/LycApi.h"
 
@@ -12,34 +13,10 @@ namespace {
 
 // Runs the probe against the library in the given folder; what it printed, line ends as "\n".
 std::string RunProbe(const std::wstring& libraryFolder) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd, writeEnd;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return "no pipe";
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    std::wstring command = L"\"" + ProbePath() + L"\" \"" + libraryFolder + L"\"";
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                        nullptr, &startup, &process);
-    CloseHandle(writeEnd);  // else the read below never sees the end
-    std::string output;
-    if (started) {
-        char chunk[256];
-        DWORD n = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0) output.append(chunk, n);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    } else {
-        output = "probe did not start";
-    }
-    CloseHandle(readEnd);
-    std::erase(output, '\r');
-    return output;
+    ChildResult probe = RunCaptured(L"\"" + ProbePath() + L"\" \"" + libraryFolder + L"\"");
+    if (!probe.started) return "probe did not start";
+    std::erase(probe.output, '\r');
+    return probe.output;
 }
 
 class Device : public StandinTest {};

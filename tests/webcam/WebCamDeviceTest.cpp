@@ -6,29 +6,18 @@
 #include <vector>
 #include "standins/webcam/StandinPattern.h"
 #include "standins/webcam/StandinWebcam.h"
+#include "tests/support/TestSupport.h"
 #include "video/CompositeVideoSourceProvider.h"
 #include "video/WebCamVideoSource.h"
 #include "video/WebCamVideoSourceProvider.h"
 
 namespace {
 
-std::wstring ExeFolder() {
-    wchar_t path[MAX_PATH];
-    std::wstring s(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-    return s.substr(0, s.find_last_of(L"\\/") + 1);
-}
-
-std::wstring FromBuild(const char* relative) {
-    std::wstring s = ExeFolder();
-    for (const char* c = relative; *c; ++c) s += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return s;
-}
-
 // Unique to this process: ctest runs the test programs in parallel in one Wine prefix.
 std::wstring Instance(const wchar_t* name) { return L"wctest" + std::to_wstring(GetCurrentProcessId()) + L"." + name; }
 std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
-struct DeviceSpec {
+struct DeviceConfig {
     const wchar_t* instance;
     const wchar_t* friendly;
     const wchar_t* description;  // null: none
@@ -37,7 +26,7 @@ struct DeviceSpec {
     bool failBind;
 };
 
-const DeviceSpec kDevices[] = {
+const DeviceConfig kDevices[] = {
     {L"described", L"Friendly", L"Described", L"YUY2 160x120;YUY2 640x480;MJPG 320x240;RGB24 64x48", 1, false},
     {L"plain", L"Plain", nullptr, L"YUY2 1280x720;YUY2 160x120;YUY2 640x480", 1, false},
     // Pin 1: YUY2 320x240, MJPG 640x480; pin 2: YUY2 64x48, RGB24 32x24.
@@ -125,7 +114,7 @@ protected:
         g_remove = reinterpret_cast<StandinWebcamRemoveFn>(GetProcAddress(g_standin, "StandinWebcamRemove"));
         g_lose = reinterpret_cast<StandinWebcamLoseFn>(GetProcAddress(g_standin, "StandinWebcamLose"));
         ASSERT_TRUE(add && g_remove && g_lose);
-        for (const DeviceSpec& d : kDevices) {
+        for (const DeviceConfig& d : kDevices) {
             std::wstring friendly = std::wstring(d.friendly) + L" " + Instance(L"");
             std::wstring description = d.description ? std::wstring(d.description) + L" " + Instance(L"") : L"";
             ASSERT_EQ(add(Instance(d.instance).c_str(), friendly.c_str(), d.description ? description.c_str() : nullptr,
@@ -134,7 +123,7 @@ protected:
         }
     }
     static void TearDownTestSuite() {
-        for (const DeviceSpec& d : kDevices) g_remove(Instance(d.instance).c_str());
+        for (const DeviceConfig& d : kDevices) g_remove(Instance(d.instance).c_str());
     }
 
     VideoSource* Source(const wchar_t* name) {
@@ -174,7 +163,7 @@ TEST_F(WebCamDeviceTest, KeepsOneSourcePerDeviceAcrossEnumerations) {
     auto names = {L"Described", L"Plain", L"Two pins", L"Failing", L"Lost", L"Close"};
     std::vector<VideoSource*> first = ListWith(m_provider, names);
     std::vector<VideoSource*> second = ListWith(m_provider, names);
-    for (const DeviceSpec& d : kDevices) {
+    for (const DeviceConfig& d : kDevices) {
         const wchar_t* name = d.description ? d.description : d.friendly;
         ASSERT_TRUE(Find(&first, name)) << Narrow(name);
         EXPECT_EQ(Find(&first, name), Find(&second, name)) << Narrow(name);
