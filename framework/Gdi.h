@@ -2,16 +2,6 @@
 #pragma once
 #include <windows.h>
 
-class CPoint : public POINT {
-public:
-    CPoint(LONG px = 0, LONG py = 0) { x = px; y = py; }
-};
-
-class CSize : public SIZE {
-public:
-    CSize(LONG w = 0, LONG h = 0) { cx = w; cy = h; }
-};
-
 class CRect : public RECT {
 public:
     CRect() { left = top = right = bottom = 0; }
@@ -19,7 +9,6 @@ public:
     CRect(const RECT& r) : RECT(r) {}
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
-    CSize Size() const { return CSize(Width(), Height()); }
     operator LPRECT() { return this; }
     operator LPCRECT() const { return this; }
 };
@@ -72,11 +61,6 @@ public:
     BOOL CreateSolidBrush(COLORREF c) { return Attach(::CreateSolidBrush(c)); }
 };
 
-class CBitmap : public CGdiObject {
-public:
-    operator HBITMAP() const { return static_cast<HBITMAP>(m_hObject); }
-};
-
 class CDC {
 public:
     CDC() = default;
@@ -92,27 +76,8 @@ public:
     int SetBkMode(int mode) { return ::SetBkMode(m_hDC, mode); }
     HGDIOBJ SelectObject(HGDIOBJ obj) { return ::SelectObject(m_hDC, obj); }
     BOOL DrawIcon(int x, int y, HICON icon) { return ::DrawIcon(m_hDC, x, y, icon); }
-    void FillSolidRect(LPCRECT r, COLORREF c) {
-        COLORREF old = ::SetBkColor(m_hDC, c);
-        ::ExtTextOutW(m_hDC, 0, 0, ETO_OPAQUE, r, nullptr, 0, nullptr);
-        ::SetBkColor(m_hDC, old);
-    }
-    int FillRect(LPCRECT r, HBRUSH b) { return ::FillRect(m_hDC, r, b); }
-    int DrawText(LPCWSTR text, int n, LPRECT r, UINT format) { return ::DrawTextW(m_hDC, text, n, r, format); }
-    BOOL StretchBlt(int x, int y, int w, int h, CDC* src, int sx, int sy, int sw, int sh, DWORD rop) {
-        return ::StretchBlt(m_hDC, x, y, w, h, src->m_hDC, sx, sy, sw, sh, rop);
-    }
-    BOOL BitBlt(int x, int y, int w, int h, CDC* src, int sx, int sy, DWORD rop) {
-        return ::BitBlt(m_hDC, x, y, w, h, src->m_hDC, sx, sy, rop);
-    }
-    int SetStretchBltMode(int mode) { return ::SetStretchBltMode(m_hDC, mode); }
-    BOOL CreateCompatibleDC(CDC* dc) { m_hDC = ::CreateCompatibleDC(dc ? dc->m_hDC : nullptr); m_owned = true; return m_hDC != nullptr; }
-    BOOL DeleteDC() { if (!m_hDC || !m_owned) return FALSE; ::DeleteDC(m_hDC); m_hDC = nullptr; return TRUE; }
 
     HDC m_hDC = nullptr;
-
-private:
-    bool m_owned = false;
 };
 
 class CWnd;
@@ -122,15 +87,6 @@ public:
     explicit CPaintDC(CWnd* wnd);
     ~CPaintDC() override;
     PAINTSTRUCT m_ps{};
-
-private:
-    HWND m_hWnd;
-};
-
-class CClientDC : public CDC {
-public:
-    explicit CClientDC(CWnd* wnd);
-    ~CClientDC() override;
 
 private:
     HWND m_hWnd;

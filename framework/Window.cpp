@@ -199,5 +199,3 @@ BOOL AfxWalkPreTranslateTree(MSG* msg) {
 
 CPaintDC::CPaintDC(CWnd* wnd) : m_hWnd(wnd->m_hWnd) { m_hDC = ::BeginPaint(m_hWnd, &m_ps); }
 CPaintDC::~CPaintDC() { ::EndPaint(m_hWnd, &m_ps); }
-CClientDC::CClientDC(CWnd* wnd) : m_hWnd(wnd ? wnd->m_hWnd : nullptr) { m_hDC = ::GetDC(m_hWnd); }
-CClientDC::~CClientDC() { ::ReleaseDC(m_hWnd, m_hDC); }

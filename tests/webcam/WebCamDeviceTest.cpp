@@ -49,13 +49,15 @@ VideoSource* Find(std::vector<VideoSource*>* list, const wchar_t* name) {
     return nullptr;
 }
 
-// Enumerates until the named devices are all listed (at most 20 times): another test program
-// adding or removing its devices meanwhile can shift the registry enumeration past one of ours.
+// Enumerates until the named devices are all listed (for a few seconds at most): another test
+// program adding or removing its devices meanwhile can shift the registry enumeration past ours.
+constexpr int kListAttempts = 200;
 std::vector<VideoSource*> ListWith(VideoSourceProvider& provider, std::initializer_list<const wchar_t*> names) {
     std::vector<VideoSource*> list;
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    for (int attempt = 0; attempt < kListAttempts; ++attempt) {
         list = *provider.GetVideoSources();
         if (std::all_of(names.begin(), names.end(), [&](const wchar_t* n) { return Find(&list, n); })) break;
+        Sleep(10);
     }
     return list;
 }
@@ -342,7 +344,9 @@ TEST_F(WebCamDeviceTest, CompositeListsTheFK40CameraFirstThenTheWebcams) {
     SetDllDirectoryW(nullptr);
     for (int pass = 0; pass < 2; ++pass) {
         std::vector<VideoSource*> list, failed;
-        for (int attempt = 0; attempt < 20 && !(Find(&list, L"Plain") && Find(&failed, L"Failing")); ++attempt) {
+        for (int attempt = 0; attempt < kListAttempts && !(Find(&list, L"Plain") && Find(&failed, L"Failing"));
+             ++attempt) {
+            if (attempt) Sleep(10);
             list = *composite.GetVideoSources();
             failed = *composite.GetFailedVideoSources();
         }
