@@ -21,9 +21,8 @@ public:
 
     // Drains the graph events of every source made so far; true when a device was lost. A lost
     // device's source is not handed out again: if the device comes back it gets a new one.
-    virtual bool PollGraphEvents();
-    void MarkForRefresh() { m_refresh = true; }
-    void SetNotifyWindow(HWND window) { m_notifyWindow = window; }
+    bool PollGraphEvents() override;
+    void MarkForRefresh() override { m_refresh = true; }
 
 private:
     // Binds the device and collects its formats; sets initialized only when all of it worked.

@@ -1,4 +1,5 @@
 #include "tests/e2e/AppDriver.h"
+#include "tests/support/TestSupport.h"
 #include <shlobj.h>
 #include <algorithm>
 #include <atomic>
@@ -9,13 +10,6 @@ namespace {
 
 // A target busy for longer than this counts as hung.
 constexpr UINT kMessageTimeoutMs = 10000;
-
-std::wstring Widen(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), n);
-    return out;
-}
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), (int)a.size(), b.c_str(), (int)b.size(), TRUE) == CSTR_EQUAL;
@@ -31,13 +25,6 @@ std::wstring FullPath(const std::wstring& path) {
     wchar_t buffer[MAX_PATH];
     DWORD n = GetFullPathNameW(p.c_str(), MAX_PATH, buffer, nullptr);
     return n && n < MAX_PATH ? std::wstring(buffer, n) : p;
-}
-
-std::wstring ModuleDir() {
-    wchar_t buffer[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::wstring path(buffer, n);
-    return path.substr(0, path.find_last_of(L'\\'));
 }
 
 bool Exists(const std::wstring& path) {
@@ -186,8 +173,8 @@ bool WaitUntil(const std::function<bool()>& done, Duration timeout) {
     }
 }
 
-std::wstring BinDir() { return FullPath(ModuleDir() + L"\\" + Widen(LUMETRA_E2E_BIN_DIR)); }
-std::wstring StandinsDir() { return FullPath(ModuleDir() + L"\\" + Widen(LUMETRA_E2E_STANDINS_DIR)); }
+std::wstring BinDir() { return FullPath(FromBuild(LUMETRA_E2E_BIN_DIR)); }
+std::wstring StandinsDir() { return FullPath(FromBuild(LUMETRA_E2E_STANDINS_DIR)); }
 
 RECT DialogUnitsToPixels(RECT units, const wchar_t* face, WORD points) {
     // An empty DLGTEMPLATEEX with that font, created hidden in this process: the same dialog
