@@ -17,6 +17,16 @@ public:
     void SetCheck(int check) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(check)); }
     UINT GetState() const { return static_cast<UINT>(SendMessage(BM_GETSTATE)); }
     UINT GetButtonStyle() const { return GetStyle() & 0xFFFF; }
+    // Owner-drawn buttons draw themselves here; the parent reflects WM_DRAWITEM to it.
+    virtual void DrawItem(LPDRAWITEMSTRUCT) {}
+
+protected:
+    BOOL OnChildNotify(UINT msg, WPARAM w, LPARAM l, LRESULT* result) override {
+        if (msg != WM_DRAWITEM) return FALSE;
+        DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(l));
+        *result = TRUE;
+        return TRUE;
+    }
 };
 
 class CEdit : public CWnd {

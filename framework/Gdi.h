@@ -2,6 +2,13 @@
 #pragma once
 #include <windows.h>
 
+class CSize : public SIZE {
+public:
+    CSize() { cx = cy = 0; }
+    CSize(LONG x, LONG y) { cx = x; cy = y; }
+    CSize(const SIZE& s) : SIZE(s) {}
+};
+
 class CRect : public RECT {
 public:
     CRect() { left = top = right = bottom = 0; }
@@ -51,6 +58,17 @@ public:
         return CreateFontIndirect(&lf);
     }
     int GetLogFont(LOGFONTW* lf) { return ::GetObjectW(m_hObject, sizeof(LOGFONTW), lf); }
+    // A wrapper that does not own the font (released at idle time, with the window wrappers).
+    static CFont* FromHandle(HFONT font);
+    static void DeleteTempMap();
+};
+
+class CPen : public CGdiObject {
+public:
+    CPen() = default;
+    CPen(int style, int width, COLORREF c) { CreatePen(style, width, c); }
+    operator HPEN() const { return static_cast<HPEN>(m_hObject); }
+    BOOL CreatePen(int style, int width, COLORREF c) { return Attach(::CreatePen(style, width, c)); }
 };
 
 class CBrush : public CGdiObject {
@@ -61,11 +79,12 @@ public:
     BOOL CreateSolidBrush(COLORREF c) { return Attach(::CreateSolidBrush(c)); }
 };
 
+// A device context; one made by CreateCompatibleDC is owned and deleted with the object.
 class CDC {
 public:
     CDC() = default;
     explicit CDC(HDC dc) : m_hDC(dc) {}
-    virtual ~CDC() = default;
+    virtual ~CDC() { DeleteDC(); }
     CDC(const CDC&) = delete;
     CDC& operator=(const CDC&) = delete;
     operator HDC() const { return m_hDC; }
@@ -77,7 +96,39 @@ public:
     HGDIOBJ SelectObject(HGDIOBJ obj) { return ::SelectObject(m_hDC, obj); }
     BOOL DrawIcon(int x, int y, HICON icon) { return ::DrawIcon(m_hDC, x, y, icon); }
 
+    BOOL CreateCompatibleDC(CDC* dc) {
+        DeleteDC();
+        m_hDC = ::CreateCompatibleDC(dc ? dc->m_hDC : nullptr);
+        m_owned = m_hDC != nullptr;
+        return m_owned;
+    }
+    // Deletes a context this object made; one it only wraps is forgotten.
+    BOOL DeleteDC() {
+        BOOL ok = m_owned && ::DeleteDC(m_hDC);
+        m_hDC = nullptr;
+        m_owned = false;
+        return ok;
+    }
+    HGDIOBJ SelectStockObject(int index) { return ::SelectObject(m_hDC, ::GetStockObject(index)); }
+    int SetStretchBltMode(int mode) { return ::SetStretchBltMode(m_hDC, mode); }
+    BOOL StretchBlt(int x, int y, int w, int h, CDC* src, int sx, int sy, int sw, int sh, DWORD rop) {
+        return ::StretchBlt(m_hDC, x, y, w, h, src->m_hDC, sx, sy, sw, sh, rop);
+    }
+    void FillRect(LPCRECT r, CBrush* brush) { ::FillRect(m_hDC, r, *brush); }
+    POINT MoveTo(int x, int y) { POINT old{}; ::MoveToEx(m_hDC, x, y, &old); return old; }
+    BOOL LineTo(int x, int y) { return ::LineTo(m_hDC, x, y); }
+    BOOL Rectangle(int l, int t, int r, int b) { return ::Rectangle(m_hDC, l, t, r, b); }
+    CSize GetTextExtent(LPCWSTR text, int count) const {
+        SIZE s{};
+        ::GetTextExtentPoint32W(m_hDC, text, count, &s);
+        return s;
+    }
+    int DrawText(LPCWSTR text, int count, LPRECT r, UINT format) { return ::DrawTextW(m_hDC, text, count, r, format); }
+
     HDC m_hDC = nullptr;
+
+private:
+    bool m_owned = false;
 };
 
 class CWnd;

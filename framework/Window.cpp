@@ -40,6 +40,26 @@ CWnd* CWnd::FromHandle(HWND hwnd) {
 void CWnd::DeleteTempMap() {
     for (auto& [hwnd, wnd] : t_maps.temporary) wnd->m_hWnd = nullptr;  // wrappers never own
     t_maps.temporary.clear();
+    CFont::DeleteTempMap();
+}
+
+namespace {
+thread_local std::unordered_map<HFONT, std::unique_ptr<CFont>> t_tempFonts;
+}
+
+CFont* CFont::FromHandle(HFONT font) {
+    if (!font) return nullptr;
+    auto& slot = t_tempFonts[font];
+    if (!slot) {
+        slot = std::make_unique<CFont>();
+        slot->m_hObject = font;
+    }
+    return slot.get();
+}
+
+void CFont::DeleteTempMap() {
+    for (auto& [h, font] : t_tempFonts) font->Detach();
+    t_tempFonts.clear();
 }
 
 BOOL CWnd::Attach(HWND hwnd) {
@@ -149,6 +169,12 @@ BOOL CWnd::OnWndMsg(UINT msg, WPARAM w, LPARAM l, LRESULT* result) {
     if (msg == WM_NOTIFY) return OnNotify(w, l, result);
     UINT key = (msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC) ? WM_CTLCOLOR : msg;
     const AFX_MSGMAP_ENTRY* e = FindEntry(GetMessageMap(), key, 0, 0);
+    if (!e && msg == WM_DRAWITEM) {
+        // Owner drawing belongs to the control: reflect it to the bound object of the sender.
+        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(l);
+        CWnd* child = item && item->CtlType != ODT_MENU ? FromHandlePermanent(item->hwndItem) : nullptr;
+        return child && child->OnChildNotify(msg, w, l, result);
+    }
     if (!e) return FALSE;
     *result = e->pfn(this, msg, w, l);
     return TRUE;

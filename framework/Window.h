@@ -79,6 +79,8 @@ public:
     }
     CWnd* SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
     static CWnd* GetFocus() { return FromHandle(::GetFocus()); }
+    // The window's font as a wrapper that does not own it; null for the system font.
+    CFont* GetFont() const { return CFont::FromHandle(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT))); }
     void SetFont(CFont* font, BOOL redraw = TRUE) {
         SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font ? font->m_hObject : nullptr), redraw);
     }
@@ -101,6 +103,9 @@ protected:
     virtual BOOL OnCommand(WPARAM w, LPARAM l);
     virtual BOOL OnNotify(WPARAM w, LPARAM l, LRESULT* result);
     virtual LRESULT DefWindowProc(UINT msg, WPARAM w, LPARAM l);
+    // A message the parent reflects back to the control that sent it (WM_DRAWITEM); true when
+    // the control handled it.
+    virtual BOOL OnChildNotify(UINT msg, WPARAM w, LPARAM l, LRESULT* result) { return FALSE; }
     virtual void PostNcDestroy() {}
     // Default processing of the message being handled.
     LRESULT Default();

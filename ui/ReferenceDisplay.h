@@ -1,0 +1,21 @@
+// The reference view: its own copy of one bitmap, stretched over the control with a thin frame.
+#pragma once
+#include "framework/Framework.h"
+
+class CReferenceDisplay : public CStatic {
+public:
+    CReferenceDisplay() = default;
+    ~CReferenceDisplay() override;
+
+    // Keeps a copy of bitmap (null: none; the next paint shows black at width x height). Does not
+    // repaint.
+    void SetImage(HBITMAP image, int imageWidth, int imageHeight);
+
+    HBITMAP bitmap = nullptr;
+    int width = 0;
+    int height = 0;
+
+protected:
+    void OnPaint();
+    DECLARE_MESSAGE_MAP()
+};
