@@ -1,0 +1,9 @@
+// Reads an image's .meta file back into its record.
+#pragma once
+#include "ui/ImageMetadata.h"
+
+// metadataFolder + the image name without its last extension + ".meta" (no separator added).
+// Lines are taken as UTF-8, or byte by byte (WidenString) where a line is not valid UTF-8; CR
+// before a line end is dropped. Members without a line, or every member when the file cannot be
+// opened, stay empty. Never reports anything.
+ImageMetadata ReadMetaFile(const std::wstring& metadataFolder, const std::wstring& imageName);

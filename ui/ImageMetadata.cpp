@@ -1,0 +1,63 @@
+#include "ui/ImageMetadata.h"
+#include <windows.h>
+#include <share.h>
+#include <cstdio>
+
+std::string NarrowString(std::wstring text) {
+    std::string out(text.size(), '\0');
+    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i] & 0xFF);
+    return out;
+}
+
+std::wstring WidenString(std::string text) {
+    std::wstring out(text.size(), L'\0');
+    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+    return out;
+}
+
+namespace {
+
+// One line of the file: control characters would break the line structure (CR, LF) or confuse
+// readers, so they become spaces; the rest goes out as UTF-8.
+std::string MetaLine(std::wstring field) {
+    for (wchar_t& c : field) {
+        if (c < 0x20 || c == 0x7F) c = L' ';
+    }
+    std::string line;
+    if (!field.empty()) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, field.data(), static_cast<int>(field.size()), nullptr, 0,
+                                          nullptr, nullptr);
+        if (n > 0) {
+            line.resize(static_cast<size_t>(n));
+            WideCharToMultiByte(CP_UTF8, 0, field.data(), static_cast<int>(field.size()), line.data(), n, nullptr,
+                                nullptr);
+        }
+    }
+    line += "\r\n";
+    return line;
+}
+
+}  // namespace
+
+bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, const ImageMetadata& record) {
+    const std::wstring path = folder + fileName;
+    // Binary: the CR LF pairs are written here, so no byte of a UTF-8 field is touched by the stream.
+    FILE* file = _wfsopen(path.c_str(), L"wb", _SH_DENYNO);
+    if (!file) return false;
+    const std::wstring* const lines[] = {
+        &record.facility, &record.location,           &record.operatorName, &record.serial,
+        &record.model,    &record.endoscopeType,      &record.recommendedActions,
+        &record.comments, &record.testResult,         &record.testDate,     &record.testTime,
+    };
+    bool written = true;
+    for (const std::wstring* field : lines) {
+        const std::string line = MetaLine(*field);
+        if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
+            written = false;
+            break;
+        }
+    }
+    // The close flushes the buffer: a full disk may only show here.
+    if (std::fclose(file) != 0) written = false;
+    return written;
+}

@@ -1,0 +1,39 @@
+// The test details of one image, the .meta file that keeps them beside the image, and the two
+// byte-wise string conversions of that file's legacy form. No windows here.
+#pragma once
+#include <string>
+#include <unordered_map>
+
+struct ImageMetadata {
+    std::wstring facility;
+    std::wstring location;
+    std::wstring reserved1;
+    std::wstring testDate;
+    std::wstring testTime;
+    std::wstring operatorName;
+    std::wstring serial;
+    std::wstring model;
+    std::wstring endoscopeType;
+    std::wstring recommendedActions;
+    std::wstring testResult;
+    std::wstring comments;
+    std::wstring reserved2;
+    std::wstring reserved3;
+    std::wstring reserved4;
+    std::wstring reserved5;
+    std::wstring reserved6;
+};
+
+// Full .bmp path, as the capture built it, to the details captured with it.
+using MetadataCache = std::unordered_map<std::wstring, ImageMetadata>;
+
+// The low byte of each UTF-16 unit.
+std::string NarrowString(std::wstring text);
+// Each byte as an unsigned value (0x00-0xFF to U+0000-U+00FF).
+std::wstring WidenString(std::string text);
+
+// Writes folder + fileName (no separator added): 11 lines ended by CR LF, in the order facility,
+// location, operator, serial, model, endoscope type, recommended actions, comments, test result,
+// date, time; fields as UTF-8, control characters (CR and LF among them) as spaces. Creates or
+// truncates the file; other readers and writers are not locked out. False when nothing was written.
+bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, const ImageMetadata& record);
