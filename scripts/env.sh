@@ -1,6 +1,8 @@
 # Shared by the scripts: paths, setup on first use, a private X server and a kept wineserver.
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${LUMETRA_BUILD:-$top/build}"
+# libcurl in the program honours these; the stand-ins listen on 127.0.0.1 and no proxy reaches them.
+unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
 export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 lumetra_build() {

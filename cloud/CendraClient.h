@@ -1,0 +1,79 @@
+// The one connection to the cloud QA service: synchronous plain-HTTP requests on the UI thread
+// (the windows do not repaint while one runs), replies parsed with cJSON. A new handle and a new
+// connection per request; nothing is shared between requests, so no lock. Every transport failure
+// writes one line "curl_easy_perform() failed: <library text>\n" to stderr; nothing else reports.
+#pragma once
+#include "cloud/CendraSession.h"
+#include "cloud/Upload.h"
+#include <cjson/cJSON.h>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Set by the build (CMake cache LUMETRA_CENDRA_HOST); nothing at run time changes it.
+#ifndef LUMETRA_CENDRA_HOST
+#define LUMETRA_CENDRA_HOST "127.0.0.1"
+#endif
+// The endpoint the login dialog connects to: scheme, host and port, no trailing slash.
+inline const char kCendraDefaultEndpoint[] = "http://" LUMETRA_CENDRA_HOST ":8080";
+
+struct JsonDeleter {
+    void operator()(cJSON* tree) const { cJSON_Delete(tree); }
+};
+using JsonTree = std::unique_ptr<cJSON, JsonDeleter>;
+
+// Transfer limits. The program keeps these values; tests shorten them so that their waits stay short.
+struct CendraTimeouts {
+    long connectMs = 10000;           // every request
+    long getTotalMs = 30000;          // a whole GET, redirects included
+    long uploadLowSpeedSeconds = 60;  // an upload fails after this long below 1 byte/s
+};
+extern CendraTimeouts g_cendraTimeouts;
+
+// A GET body larger than this fails as a write error.
+constexpr std::size_t kMaxResponseBytes = 32u * 1024 * 1024;
+
+// libcurl write callback of every GET: appends to the std::string that `buffer` points at and
+// returns size * count, or 0 (the transfer fails) past kMaxResponseBytes or when memory runs out.
+std::size_t AppendResponse(char* data, std::size_t size, std::size_t count, void* buffer);
+
+// A URL value (query value or path segment): every byte but A-Z a-z 0-9 - . _ ~ @ as %XX.
+std::string EncodeUrlValue(const std::string& value);
+// "endoscope" as a type: ASCII capitals lowered, then a leading a-z raised; other bytes unchanged.
+std::string ShapeEndoscopeType(std::string type);
+
+class CendraClient {
+public:
+    explicit CendraClient(std::string baseUrl);
+    CendraClient(const CendraClient&) = delete;
+    CendraClient& operator=(const CendraClient&) = delete;
+
+    // The tree of a reply with status 200 (after followed redirects, at most 30) whose whole
+    // body is one JSON text; otherwise none. Uses nothing of the client.
+    static JsonTree GetJson(std::string url);
+
+    bool IsLoggedIn() const { return session->loggedIn; }
+
+    // Empty name or password: nothing is sent. Otherwise the login request; when its reply is an
+    // object with a string "velmoraId" the session is filled and logged in, however the list
+    // requests fare. A transport failure in the lists ends them: later requests are not sent.
+    void Login(std::string name, std::string password);
+    // Parts of Login: locations (each with its endoscopes), facilities, testers.
+    void FetchLists();
+    std::vector<EndoscopeRecord> FetchEndoscopes(std::string locationName);
+
+    // One multipart POST of the image and its details to baseUrl + "/v1/publish/insert", the
+    // library's trace on stderr, the reply body on stdout. True only when the transfer completed
+    // with a 2xx status; redirects are not followed. An unreadable image sends nothing.
+    bool Upload(UploadRecord record);
+
+    std::string baseUrl;  // scheme, host and port, no trailing slash
+    const std::unique_ptr<CendraSession> session;
+
+private:
+    // GET within the login sequence: none without a request once one transport failure happened.
+    JsonTree SequenceGet(const std::string& url);
+
+    bool m_sequenceCut = false;
+};

@@ -1,0 +1,113 @@
+#include "cloud/CendraClient.h"
+#include "cloud/Upload.h"
+#include <curl/curl.h>
+#include <windows.h>
+#include <cstdio>
+
+std::string WideToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string out(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (units <= 0) return {};
+    std::wstring out(static_cast<size_t>(units), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), units);
+    return out;
+}
+
+namespace {
+
+// The reply body goes to stdout and is always taken: a GUI process may have no stdout, and the
+// library's own writer would then fail an upload the service has already accepted.
+size_t WriteReplyToStdout(char* data, size_t size, size_t count, void*) {
+    std::fwrite(data, size, count, stdout);
+    return size * count;
+}
+
+// The last path component; the library's own choice would go through the C runtime's basename,
+// which reads the bytes in the ANSI code page.
+std::wstring LastComponent(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// The handle and its form; the handle is cleaned up first, then the form is freed.
+struct Request {
+    CURL* handle = curl_easy_init();
+    curl_mime* form = handle ? curl_mime_init(handle) : nullptr;
+    Request() = default;
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+    ~Request() {
+        if (handle) curl_easy_cleanup(handle);
+        curl_mime_free(form);
+    }
+};
+
+void AddText(curl_mime* mime, const char* name, const std::string& value) {
+    curl_mimepart* part = curl_mime_addpart(mime);
+    curl_mime_name(part, name);
+    curl_mime_data(part, value.c_str(), CURL_ZERO_TERMINATED);
+}
+
+}  // namespace
+
+bool CendraClient::Upload(UploadRecord record) {
+    Request request;
+    if (!request.handle || !request.form) return false;
+    curl_mime* form = request.form;
+    const ImageMetadata& m = record.metadata;
+
+    AddText(form, "user_type", session->isAdmin ? "admin" : "user");
+    curl_mimepart* image = curl_mime_addpart(form);
+    curl_mime_name(image, "Image");
+    const CURLcode readable = curl_mime_filedata(image, WideToUtf8(record.path).c_str());
+    if (readable != CURLE_OK) {
+        std::fprintf(stderr, "curl_easy_perform() failed: %s\n", curl_easy_strerror(readable));
+        return false;
+    }
+    curl_mime_filename(image, WideToUtf8(LastComponent(record.path)).c_str());
+    AddText(form, "FName", WideToUtf8(m.facility));
+    AddText(form, "Location", WideToUtf8(m.location));
+    AddText(form, "Test_Date", WideToUtf8(m.testDate));
+    AddText(form, "Test_Time", WideToUtf8(m.testTime));
+    AddText(form, "Operator", WideToUtf8(m.operatorName));
+    AddText(form, "Serial", WideToUtf8(m.serial));
+    AddText(form, "Model", WideToUtf8(m.model));
+    AddText(form, "Endoscope", WideToUtf8(m.endoscopeType));
+    AddText(form, "Result", WideToUtf8(m.testResult));
+    AddText(form, "Recommended_Action", WideToUtf8(m.recommendedActions));
+    AddText(form, "Comments", WideToUtf8(m.comments));
+    AddText(form, "Velmora_id", session->id);
+    AddText(form, "username", session->loginName);
+    AddText(form, "user_identifier", session->userIdentifier);
+    AddText(form, "submit", "send");
+
+    const std::string url = baseUrl + "/v1/publish/" + "insert";
+    curl_easy_setopt(request.handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(request.handle, CURLOPT_POST, 1L);
+    curl_easy_setopt(request.handle, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(request.handle, CURLOPT_MIMEPOST, form);
+    curl_easy_setopt(request.handle, CURLOPT_WRITEFUNCTION, WriteReplyToStdout);
+    // No total limit: a large image on a slow line may take long, but a stalled one fails.
+    curl_easy_setopt(request.handle, CURLOPT_CONNECTTIMEOUT_MS, g_cendraTimeouts.connectMs);
+    curl_easy_setopt(request.handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(request.handle, CURLOPT_LOW_SPEED_TIME, g_cendraTimeouts.uploadLowSpeedSeconds);
+    const CURLcode result = curl_easy_perform(request.handle);
+    if (result != CURLE_OK) {
+        std::fprintf(stderr, "curl_easy_perform() failed: %s\n", curl_easy_strerror(result));
+        return false;
+    }
+    long status = 0;
+    curl_easy_getinfo(request.handle, CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status < 300;
+}

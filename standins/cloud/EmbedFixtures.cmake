@@ -1,0 +1,13 @@
+# Writes OUT: a C++ table of the texts of DIR/*.json, each under its file name without extension.
+file(GLOB files ${DIR}/*.json)
+list(SORT files)
+set(body "// Generated from the fixture files by EmbedFixtures.cmake.\n#include \"standins/cloud/EmbeddedFixtures.h\"\n\n")
+string(APPEND body "namespace cendra_standin {\nconst EmbeddedFixture kEmbeddedFixtures[] = {\n")
+foreach(f ${files})
+  get_filename_component(name ${f} NAME_WE)
+  file(READ ${f} text)
+  string(APPEND body "    {\"${name}\", R\"fixture(${text})fixture\"},\n")
+endforeach()
+string(APPEND body "    {nullptr, nullptr}};\n}  // namespace cendra_standin\n")
+file(WRITE ${OUT}.tmp "${body}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)

@@ -1,0 +1,240 @@
+// The upload as the service receives it: the 17 parts byte for byte, and which outcomes count as
+// delivered.
+#include "standins/cloud/CendraStandin.h"
+#include "tests/cloud/CloudTestSupport.h"
+#include <gtest/gtest.h>
+#include <functional>
+
+using cendra_standin::Fault;
+using cendra_standin::Part;
+using cendra_standin::Request;
+using cendra_standin::Server;
+
+namespace {
+
+using NamedValues = std::vector<std::pair<std::string, std::string>>;
+
+class Upload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(temp.ok());
+        client.session->id = "T1001";
+        client.session->loginName = "jdoe";
+        client.session->userIdentifier = "John Doe";
+    }
+
+    // A record for an image file written with these bytes under the temporary folder.
+    UploadRecord Image(const std::wstring& relativePath, const std::string& bytes) {
+        UploadRecord record;
+        record.path = temp.path() + L"\\" + relativePath;
+        const size_t slash = record.path.find_last_of(L'\\');
+        CreateDirectoryW(record.path.substr(0, slash).c_str(), nullptr);
+        record.fileName = record.path.substr(slash + 1);
+        EXPECT_TRUE(WriteBytes(record.path, bytes));
+        return record;
+    }
+
+    // The one POST the server saw.
+    Request OnlyRequest() {
+        const auto requests = server.Requests();
+        EXPECT_EQ(requests.size(), 1u);
+        return requests.empty() ? Request{} : requests[0];
+    }
+
+    TempFolder temp;
+    Server server{""};
+    CendraClient client{server.BaseUrl()};
+};
+
+// Every part but the image has no type and no file name; the image has both.
+void ExpectParts(const Request& request, const NamedValues& expected, const std::string& imageName,
+                 const std::string& imageBytes) {
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.target, "/v1/publish/insert");
+    EXPECT_FALSE(request.cutShort);
+    EXPECT_EQ(request.Header("Content-Type").rfind("multipart/form-data; boundary=", 0), 0u);
+    ASSERT_EQ(request.parts.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const Part& part = request.parts[i];
+        EXPECT_EQ(part.name, expected[i].first) << i;
+        if (part.name == "Image") {
+            EXPECT_TRUE(part.hasFilename);
+            EXPECT_EQ(part.filename, imageName);
+            EXPECT_EQ(part.contentType, "application/octet-stream");
+            EXPECT_TRUE(part.bytes == imageBytes) << "image of " << part.bytes.size() << " bytes, not " << imageBytes.size();
+        } else {
+            EXPECT_FALSE(part.hasFilename) << part.name;
+            EXPECT_EQ(part.contentType, "") << part.name;
+            EXPECT_EQ(part.bytes, expected[i].second) << part.name;
+        }
+    }
+}
+
+ImageMetadata Details() {
+    ImageMetadata m;
+    m.facility = L"North Clinic";
+    m.location = L"Endo Suite A";
+    m.reserved1 = L"spare";
+    m.testDate = L"05/24/2021";
+    m.testTime = L"14:07";
+    m.operatorName = L"Ann Lee";
+    m.serial = L"S1";
+    m.model = L"M1";
+    m.endoscopeType = L"Flexible";
+    m.recommendedActions = L"Replace the light guide";
+    m.testResult = L"Fail";
+    m.comments = L"Dark spot at 3 o'clock";
+    m.reserved6 = L"spare";
+    return m;
+}
+
+TEST_F(Upload, SeventeenPartsInOrderForUserAndAdmin) {
+    const std::string bytes = BitmapBytes(7, 3);
+    for (const bool admin : {false, true}) {
+        server.ClearRecord();
+        client.session->isAdmin = admin;
+        UploadRecord record = Image(L"20210524140700_QA_0.bmp", bytes);
+        record.metadata = Details();
+        StreamCapture out(1);
+        EXPECT_TRUE(client.Upload(record));
+        EXPECT_NE(out.Text().find(R"("status":"stored")"), std::string::npos);
+        ExpectParts(OnlyRequest(),
+                    {{"user_type", admin ? "admin" : "user"}, {"Image", ""}, {"FName", "North Clinic"},
+                     {"Location", "Endo Suite A"}, {"Test_Date", "05/24/2021"}, {"Test_Time", "14:07"},
+                     {"Operator", "Ann Lee"}, {"Serial", "S1"}, {"Model", "M1"}, {"Endoscope", "Flexible"},
+                     {"Result", "Fail"}, {"Recommended_Action", "Replace the light guide"},
+                     {"Comments", "Dark spot at 3 o'clock"}, {"Velmora_id", "T1001"}, {"username", "jdoe"},
+                     {"user_identifier", "John Doe"}, {"submit", "send"}},
+                    "20210524140700_QA_0.bmp", bytes);
+    }
+}
+
+TEST_F(Upload, TextAndNamesTravelAsUtf8) {
+    const std::string bytes = BitmapBytes(5, 5);
+    client.session->loginName = "M\xC3\xBCller";  // the session's bytes go out unchanged
+    UploadRecord record = Image(L"B\u00e4 \u0110 \u4e2d\\Bild_\u00e4_\u0110_\u4e2d.bmp", bytes);
+    record.metadata.location = L"Z\u00fcrich";
+    record.metadata.testResult = L"Pass";
+    record.metadata.comments = L"Kratzer \u2013 \u00e9 \u20ac \U0001F600 \u4e2d";
+    EXPECT_TRUE(client.Upload(record));
+    ExpectParts(OnlyRequest(),
+                {{"user_type", "user"}, {"Image", ""}, {"FName", ""}, {"Location", "Z\xC3\xBCrich"},
+                 {"Test_Date", ""}, {"Test_Time", ""}, {"Operator", ""}, {"Serial", ""}, {"Model", ""},
+                 {"Endoscope", ""}, {"Result", "Pass"}, {"Recommended_Action", ""},
+                 {"Comments", "Kratzer \xE2\x80\x93 \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xE4\xB8\xAD"},
+                 {"Velmora_id", "T1001"}, {"username", "M\xC3\xBCller"}, {"user_identifier", "John Doe"},
+                 {"submit", "send"}},
+                "Bild_\xC3\xA4_\xC4\x90_\xE4\xB8\xAD.bmp", bytes);
+}
+
+TEST_F(Upload, AnAllEmptyRecordStillSendsEveryPart) {
+    *client.session = CendraSession{};
+    const UploadRecord record = Image(L"x.bmp", "");
+    EXPECT_TRUE(client.Upload(record));
+    ExpectParts(OnlyRequest(),
+                {{"user_type", "user"}, {"Image", ""}, {"FName", ""}, {"Location", ""}, {"Test_Date", ""},
+                 {"Test_Time", ""}, {"Operator", ""}, {"Serial", ""}, {"Model", ""}, {"Endoscope", ""},
+                 {"Result", ""}, {"Recommended_Action", ""}, {"Comments", ""}, {"Velmora_id", ""},
+                 {"username", ""}, {"user_identifier", ""}, {"submit", "send"}},
+                "x.bmp", "");
+}
+
+TEST_F(Upload, AFullHdImageGoesAfterContinue) {
+    const std::string bytes = BitmapBytes(1920, 1080);
+    UploadRecord record = Image(L"full.bmp", bytes);
+    record.metadata = Details();
+    EXPECT_TRUE(client.Upload(record));
+    const Request request = OnlyRequest();
+    EXPECT_EQ(request.Header("Expect"), "100-continue");
+    ASSERT_EQ(request.parts.size(), 17u);
+    EXPECT_EQ(request.parts[1].filename, "full.bmp");
+    EXPECT_TRUE(request.parts[1].bytes == bytes);
+    EXPECT_EQ(request.parts[16].bytes, "send");
+}
+
+struct OutcomeCase {
+    const char* name;
+    std::function<void(Server&)> faults;
+    bool fileExists;
+    int width, height;
+    bool result;
+    size_t requests;
+    size_t errorLines;
+    long lowSpeedSeconds = 60;  // the program's limit unless a row waits for it
+};
+
+const OutcomeCase kOutcomes[] = {
+    {"200", nullptr, true, 8, 8, true, 1, 0},
+    {"201", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 201, "{}")); }, true, 8, 8, true, 1, 0},
+    {"204", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 204, "")); }, true, 8, 8, true, 1, 0},
+    // Not followed: the service has not taken the image.
+    {"302", [](Server& s) { s.AddFault(Fault::RedirectTo("/v1/publish/insert", "/v1/publish/other")); }, true, 8, 8,
+     false, 1, 0},
+    {"500", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 500, R"({"error":"db"})")); }, true, 8, 8,
+     false, 1, 0},
+    {"missing file", nullptr, false, 8, 8, false, 0, 1},
+    {"dropped mid-body", [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/insert", 1000)); }, true, 1280, 720,
+     false, 1, 1},
+    // The library measures speed over its last few seconds: this waits about 1 + 5 s.
+    {"stalled reply", [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert")); }, true, 8, 8, false, 1, 1, 1},
+};
+
+class UploadOutcome : public Upload, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(UploadOutcome, TrueOnlyWhenDelivered) {
+    const OutcomeCase& c = GetParam();
+    if (c.faults) c.faults(server);
+    ShortTimeouts limits(30000, c.lowSpeedSeconds);
+    UploadRecord record = Image(L"shot.bmp", BitmapBytes(c.width, c.height));
+    if (!c.fileExists) record.path = temp.path() + L"\\gone.bmp";
+    StreamCapture err(2);
+    EXPECT_EQ(client.Upload(record), c.result);
+    const auto lines = err.Lines("curl_easy_perform() failed: ");
+    EXPECT_EQ(lines.size(), c.errorLines);
+    if (!c.fileExists && !lines.empty()) {
+        EXPECT_EQ(lines[0], FailureLine("Failed to open/read local data from file/application"));
+    }
+    EXPECT_EQ(server.RequestCount(), c.requests);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, UploadOutcome, ::testing::ValuesIn(kOutcomes), [](const auto& info) {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+});
+
+TEST_F(Upload, ThreeImagesMakeThreePostsInOrder) {
+    const std::wstring names[] = {L"c.bmp", L"a.bmp", L"b.bmp"};
+    for (const std::wstring& name : names) {
+        UploadRecord record = Image(name, BitmapBytes(4, 4));
+        record.metadata.comments = name;
+        EXPECT_TRUE(client.Upload(record));
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(requests[i].method, "POST");
+        ASSERT_EQ(requests[i].parts.size(), 17u);
+        EXPECT_EQ(requests[i].parts[1].filename, WideToUtf8(names[i]));
+        EXPECT_EQ(requests[i].parts[12].bytes, WideToUtf8(names[i]));
+    }
+    // One connection each: nothing is reused between uploads.
+    EXPECT_NE(requests[0].connection, requests[1].connection);
+    EXPECT_NE(requests[1].connection, requests[2].connection);
+}
+
+// A GUI process may have no stdout; the reply is still taken and the upload counts.
+TEST_F(Upload, WithoutAStdoutTheUploadStillCounts) {
+    const UploadRecord record = Image(L"quiet.bmp", BitmapBytes(4, 4));
+    std::fflush(stdout);
+    const int saved = _dup(1);
+    _close(1);
+    const bool delivered = client.Upload(record);
+    _dup2(saved, 1);
+    _close(saved);
+    std::clearerr(stdout);
+    EXPECT_TRUE(delivered);
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+}  // namespace
