@@ -1,4 +1,5 @@
 #include "app/LumetraApp.h"
+#include "app/SplashScreen.h"
 #include "res/resource.h"
 #include "ui/LumetraDlg.h"
 #include "video/CompositeVideoSourceProvider.h"
@@ -29,8 +30,28 @@ BOOL DetectCendraLibrary() {
     return FALSE;
 }
 
-// The splash screen, about two seconds before the devices are set up. Not shown yet.
-static void ShowSplashScreen() {}
+// The splash screen, about two seconds before the devices are set up. The splash and its image
+// live only in here: both go before this start-up's GDI+ shuts down.
+static void ShowSplashScreen() {
+    SplashScreen splash(nullptr);
+    Gdiplus::Image* loaded = Gdiplus::Image::FromFile(L"velmora_splash.png");
+    if (!loaded || loaded->GetLastStatus() != Gdiplus::Ok) {
+        delete loaded;
+        ::MessageBoxW(nullptr, L"Failed to load velmora_splash.png", L"Failed", MB_ICONERROR);
+        return;
+    }
+    splash.SetImage(loaded);
+    splash.SetTitle(L"Velmora Lumetra");
+    delete loaded;
+
+    splash.Show();
+    splash.SetProgress(70, L"Enumerating devices...");
+    splash.AnimateProgress(0, 50, 5);
+    ::Sleep(1000);
+    splash.SetProgress(70, L"");
+    ::Sleep(1000);
+    splash.Hide();
+}
 
 BOOL CLumetraApp::InitInstance() {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};

@@ -92,9 +92,27 @@ void CDialog::EndDialog(int result) {
 }
 
 BOOL CDialog::OnInitDialog() {
+    AddInitialStrings();
     UpdateData(FALSE);
     LoadLayout();
     return TRUE;
+}
+
+void CDialog::AddInitialStrings() {
+    HINSTANCE inst = AfxGetResourceHandle();
+    HRSRC res = ::FindResourceW(inst, MAKEINTRESOURCEW(m_nIDTemplate), MAKEINTRESOURCEW(RT_DLGINIT_DATA_ID));
+    if (!res) return;
+    auto* words = static_cast<const WORD*>(::LockResource(::LoadResource(inst, res)));
+    if (!words) return;
+    const WORD* end = words + ::SizeofResource(inst, res) / sizeof(WORD);
+    while (words < end && *words != 0) {
+        int id = *words++;
+        const WORD* text = words;
+        while (words < end && *words != 0) ++words;
+        if (words == end) break;  // a string without its NUL: the data is cut short
+        ++words;
+        ::SendDlgItemMessageW(m_hWnd, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
 }
 
 void CDialog::OnOK() { EndDialog(IDOK); }

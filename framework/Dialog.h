@@ -49,6 +49,8 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l);
     HWND CreateFromTemplate(HWND owner);
     void RunModalLoop();
+    // Adds the template's combo-box strings (RT_DLGINIT_DATA_ID), when it has any.
+    void AddInitialStrings();
     void LoadLayout();
     void ApplyLayout();
 

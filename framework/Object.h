@@ -70,6 +70,8 @@ protected:                                                   \
 #define ON_BN_CLICKED(id, fn) ON_CONTROL(BN_CLICKED, id, fn)
 #define ON_EN_CHANGE(id, fn) ON_CONTROL(EN_CHANGE, id, fn)
 #define ON_CBN_SELCHANGE(id, fn) ON_CONTROL(CBN_SELCHANGE, id, fn)
+#define ON_CBN_SELENDOK(id, fn) ON_CONTROL(CBN_SELENDOK, id, fn)
+#define ON_LBN_SELCHANGE(id, fn) ON_CONTROL(LBN_SELCHANGE, id, fn)
 #define ON_NOTIFY(code, id, fn)                                              \
     AFX_ENTRY(WM_NOTIFY, static_cast<UINT>(code), id,                        \
               LRESULT r = 0; (AFX_SELF->*(fn))(reinterpret_cast<NMHDR*>(l), &r); return r;)

@@ -41,8 +41,10 @@ std::string MetaLine(std::wstring field) {
 
 bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, const ImageMetadata& record) {
     const std::wstring path = folder + fileName;
+    // Written beside the file and moved over it: a write that fails half-way keeps the old record.
+    const std::wstring temp = path + L".tmp";
     // Binary: the CR LF pairs are written here, so no byte of a UTF-8 field is touched by the stream.
-    FILE* file = _wfsopen(path.c_str(), L"wb", _SH_DENYNO);
+    FILE* file = _wfsopen(temp.c_str(), L"wb", _SH_DENYNO);
     if (!file) return false;
     const std::wstring* const lines[] = {
         &record.facility, &record.location,           &record.operatorName, &record.serial,
@@ -59,5 +61,8 @@ bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, con
     }
     // The close flushes the buffer: a full disk may only show here.
     if (std::fclose(file) != 0) written = false;
-    return written;
+    if (written && ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    ::DeleteFileW(temp.c_str());
+    return false;
 }

@@ -34,6 +34,8 @@ std::wstring WidenString(std::string text);
 
 // Writes folder + fileName (no separator added): 11 lines ended by CR LF, in the order facility,
 // location, operator, serial, model, endoscope type, recommended actions, comments, test result,
-// date, time; fields as UTF-8, control characters (CR and LF among them) as spaces. Creates or
-// truncates the file; other readers and writers are not locked out. False when nothing was written.
+// date, time; fields as UTF-8, control characters (CR and LF among them) as spaces. Written to
+// fileName + ".tmp" and moved over the file, so the file holds the old record or the new one,
+// never part of either; other readers and writers are not locked out. False when the new record
+// is not in place.
 bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, const ImageMetadata& record);

@@ -1,24 +1,155 @@
-// The main window: a modeless dialog on template 102.
+// The main window: a modeless dialog on template 102 with the live and reference views, the
+// test-details panel, the capture buttons and the image folders. Its methods live in files by
+// concern: start-up (LumetraDlg.cpp), commands and timers (LumetraDlgCommands.cpp), capture
+// (LumetraDlgCapture.cpp) and the test details (LumetraDlgDetails.cpp).
 #pragma once
 #include "framework/Framework.h"
+#include "ui/ColorButton.h"
+#include "ui/Exclusions.h"
+#include "ui/ImageMetadata.h"
+#include "ui/ReferenceDisplay.h"
+#include "ui/TestDetailsPanel.h"
+#include "ui/VideoDisplay.h"
+#include <ctime>
+
+// Graph events of the webcams (the number is the system's WM_CANCELMODE, which this dialog thus
+// ignores).
+constexpr UINT WM_GRAPHNOTIFY = 0x001F;
+// Posted by the live view when its recorder refused a frame; lParam is the recorder.
+constexpr UINT WM_RECORDING_STOPPED = WM_APP + 2;
 
 class CompositeVideoSourceProvider;
+class CVideoRecorder;
+class CendraClient;
+struct CendraLocation;
+struct CendraSession;
 
 class CLumetraDlg : public CDialogEx {
 public:
     explicit CLumetraDlg(BOOL online, CWnd* parent = nullptr);
-    ~CLumetraDlg() override = default;
+    ~CLumetraDlg() override;
+
+    // Writes the still at the live view's last painted frame (into the reference folder when
+    // asReference); online also its test details. TRUE when the .bmp was written.
+    BOOL CaptureImage(BOOL asReference);
+    void WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record);
+    void ShowNotice(std::wstring text);
+    // Ends a running recording: the encoder finishes its file, the live view stops feeding it,
+    // the capture controls show idle again. Nothing when none runs.
+    void StopRecording();
+    // Empties the test-details panel, then shows text (the service's UTF-8) in the banner.
+    void SetBannerText(std::string text);
 
     CompositeVideoSourceProvider* m_provider = nullptr;
+    int m_fileIndex = 0;
+    CVideoRecorder* m_recorder = nullptr;
+    CFont m_boldFont, m_normalFont;
     HICON m_icon;
+    int m_captureMode = 0;
+    std::vector<ExcludedCamera> m_exclusionList;
+    std::wstring m_referenceFolder;
+    CendraLocation* m_currentLocation = nullptr;
+    ULONG_PTR m_gdiplusToken = 0;
+    std::wstring m_imagesFolder;
+    std::wstring m_metadataFolder;
+    std::wstring m_filePrefix;
+    CendraClient* m_client = nullptr;
+    MetadataCache m_metadataCache;
+    bool m_noticeShown = false;
+    DWORD m_noticeTick = 0;
     BOOL m_online;
+
+    CColorButton m_captureImageButton;
+    CColorButton m_captureVideoButton;
+    CColorButton m_settingsButton;
+    CColorButton m_uploadButton;
+    CColorButton m_editImagesButton;
+    CVideoDisplay m_videoDisplay;
+    CStatic m_statusText;
+    CReferenceDisplay m_referenceDisplay;
+    CComboBox m_facilityCombo;
+    CComboBox m_locationCombo;
+    CComboBox m_endoscopeTypeCombo;
+    CComboBox m_serialCombo;
+    CComboBox m_modelCombo;
+    CComboBox m_operatorCombo;
+    CComboBox m_testResultCombo;
+    CImage m_logo;  // shown by control 1027 as long as the dialog lives
+    TestDetailsPanel m_panel;
+
+    // Whether a notice shown at shownTick is due to go at now (more than 5000 ms, tick wrap safe).
+    static bool NoticeExpired(DWORD shownTick, DWORD now) { return now - shownTick > 5000; }
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
     BOOL PreTranslateMessage(MSG* msg) override;
     BOOL OnInitDialog() override;
+
+    // Seams for tests: the clocks and the user's profile folder.
+    virtual DWORD TickCount() { return ::GetTickCount(); }
+    virtual std::time_t Now() { return std::time(nullptr); }
+    virtual bool ProfileFolder(std::wstring& folder);
+    // The modal login of online mode; takes the logged-in client and fills the panel from it.
+    virtual void RunLogin();
+    // Owns the client from now on; the previous one is deleted.
+    void TakeClient(CendraClient* client);
+    // Every message box of the dialog, owned by it.
+    virtual int ShowMessage(const wchar_t* text, const wchar_t* caption, UINT type) {
+        return MessageBox(text, caption, type);
+    }
+
+    // Start-up.
+    void ActivateFirstSource();
+    void MakeFolders(const std::wstring& imagesFolder);
+    void ShowLogo();
+    void ShowFailedDevices(const std::vector<VideoSource*>& failed);
+    void UpdateClock();
+    LRESULT OnFocusLiveView(WPARAM, LPARAM);
+
+    // Commands, timers, keyboard and shut-down.
+    LRESULT OnGraphNotify(WPARAM w, LPARAM l);
     void OnSysCommand(UINT id, LPARAM l);
+    BOOL OnEraseBkgnd(CDC* dc);
+    HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor);
+    void OnPaint();
+    void OnTimer(UINT_PTR id);
+    HCURSOR OnQueryDragIcon();
+    void OnFilePrefixChanged();
+    void OnSettings();
+    void OnOpenReferenceImage();
+    void OnFileLocation();
+    void OnCaptureReference();
+    void OnClearReference();
+    void OnLogout();
+    void OnUpload();
+    void OnEditImages();
     void OnClose();
+
+    // Capture.
+    void OnCaptureImageMode();
+    void OnCaptureVideoMode();
+    void DoCaptureAction();
+    void CaptureStillWithNotice();
+    // The eleven test-detail controls as they show now.
+    ImageMetadata ShownTestDetails();
+    void SetButtonWeight(CWnd* button, int weight);
+    void StartRecording();
+    // The live view's word that a recording cannot go on (lParam: that recorder).
+    LRESULT OnRecordingStopped(WPARAM, LPARAM recorder);
+    // Seam for tests: the recorder a recording starts with.
+    virtual CVideoRecorder* NewRecorder(const std::wstring& path, int width, int height, int bits, int format);
+
+    // Test details.
+    const CendraSession* Session() const;
+    void ResetTestDetails();
+    void ApplyOfflineLayout();
+    void FillAccountCombos();
+    bool AreTestDetailsComplete() const;
+    void OnLocationChanged();
+    void OnEndoscopeTypeChanged();
+    void FilterByEndoscopeType(const std::string& type);
+    void OnModelChanged();
+    void OnSerialChanged();
 
     DECLARE_MESSAGE_MAP()
 };

@@ -6,9 +6,10 @@ VideoSource::~VideoSource() {
     for (VideoResolution* r : resolutions) delete r;
 }
 
-void VideoSourceProvider::CloseAllSources() {
+std::vector<VideoSource*> VideoSourceProvider::CloseAllSources() {
     std::vector<VideoSource*> sources = *GetVideoSources();
     for (VideoSource* s : sources) s->Close();
+    return sources;
 }
 
 CompositeVideoSourceProvider::CompositeVideoSourceProvider()

@@ -47,7 +47,8 @@ public:
     virtual std::vector<VideoSource*>* GetVideoSources() = 0;
     virtual std::vector<VideoSource*>* GetFailedVideoSources() = 0;
     virtual bool NeedsRefresh() = 0;
-    void CloseAllSources();
+    // Closes every listed source; returns the list it closed.
+    std::vector<VideoSource*> CloseAllSources();
 
     // Only the webcam family has capture graphs with events; the others keep these defaults.
     virtual void SetNotifyWindow(HWND window) { m_notifyWindow = window; }

@@ -1,0 +1,278 @@
+#include "cloud/EditImageDetailsCendraDlg.h"
+#include "cloud/CendraClient.h"
+#include "cloud/DialogLook.h"
+#include "res/CloudFormsResource.h"
+#include "ui/LumetraDlg.h"
+#include <utility>
+
+namespace {
+
+std::wstring EntryText(const CComboBox& list, int index) {
+    CString text;
+    if (index >= 0) list.GetLBText(index, text);
+    return text.str();
+}
+
+// The selected entry's text; empty when none is selected.
+std::wstring SelectedText(const CComboBox& list) { return EntryText(list, list.GetCurSel()); }
+
+// The first entry equal to text, case included (CB_FINDSTRINGEXACT would ignore case); -1 if none.
+int FindExact(const CComboBox& list, const std::wstring& text) {
+    const int count = list.GetCount();
+    for (int i = 0; i < count; ++i)
+        if (EntryText(list, i) == text) return i;
+    return -1;
+}
+
+void FindOrAdd(CComboBox& list, const std::wstring& text) {
+    int index = FindExact(list, text);
+    if (index < 0) index = list.AddString(text.c_str());
+    list.SetCurSel(index);
+}
+
+std::wstring ItemText(const CWnd* dlg, int id) {
+    CString text;
+    if (CWnd* item = dlg->GetDlgItem(id)) item->GetWindowText(text);
+    return text.str();
+}
+
+template <typename Map>
+const typename Map::mapped_type* Find(const Map& map, const std::string& key) {
+    auto it = map.find(key);
+    return it == map.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CEditImageDetailsCendraDlg, CDialogEx)
+    ON_BN_CLICKED(IDC_DETAILS_SAVE, &CEditImageDetailsCendraDlg::OnBnClickedSaveDetails)
+    ON_BN_CLICKED(IDC_DETAILS_CANCEL, &CEditImageDetailsCendraDlg::OnBnClickedCancel)
+    ON_CBN_SELCHANGE(IDC_DETAILS_LOCATION, &CEditImageDetailsCendraDlg::OnLocationChanged)
+    ON_CBN_SELCHANGE(IDC_DETAILS_ENDOSCOPE_TYPE, &CEditImageDetailsCendraDlg::OnEndoscopeTypeChanged)
+    ON_CBN_SELCHANGE(IDC_DETAILS_SERIAL, &CEditImageDetailsCendraDlg::OnSerialChanged)
+    ON_CBN_SELCHANGE(IDC_DETAILS_MODEL, &CEditImageDetailsCendraDlg::OnModelChanged)
+    ON_WM_ERASEBKGND()
+    ON_WM_CTLCOLOR()
+END_MESSAGE_MAP()
+
+CEditImageDetailsCendraDlg::CEditImageDetailsCendraDlg(CLumetraDlg* mainDlg, ImageMetadata metadata, UploadItem item)
+    : CDialogEx(IDD_EDIT_IMAGE_DETAILS), m_mainDlg(mainDlg), m_metadata(std::move(metadata)), m_item(std::move(item)) {}
+
+CEditImageDetailsCendraDlg::~CEditImageDetailsCendraDlg() = default;
+
+void CEditImageDetailsCendraDlg::DoDataExchange(CDataExchange* dx) {
+    CDialogEx::DoDataExchange(dx);
+    DDX_Control(dx, IDC_DETAILS_FACILITY, m_facilityCombo);
+    DDX_Control(dx, IDC_DETAILS_LOCATION, m_locationCombo);
+    DDX_Control(dx, IDC_DETAILS_ENDOSCOPE_TYPE, m_endoscopeTypeCombo);
+    DDX_Control(dx, IDC_DETAILS_SERIAL, m_serialCombo);
+    DDX_Control(dx, IDC_DETAILS_MODEL, m_modelCombo);
+    DDX_Control(dx, IDC_DETAILS_OPERATOR, m_operatorCombo);
+    DDX_Control(dx, IDC_DETAILS_TEST_RESULT, m_testResultCombo);
+    DDX_Control(dx, IDC_DETAILS_PREVIEW, m_preview);
+}
+
+const CendraSession* CEditImageDetailsCendraDlg::Session() const {
+    return m_mainDlg && m_mainDlg->m_client ? m_mainDlg->m_client->session.get() : nullptr;
+}
+
+const CendraLocation* CEditImageDetailsCendraDlg::SelectedLocation() const {
+    const CendraSession* session = Session();
+    if (!session) return nullptr;
+    return Find(session->locationsByName, WideToUtf8(SelectedText(m_locationCombo)));
+}
+
+BOOL CEditImageDetailsCendraDlg::OnInitDialog() {
+    CDialogEx::OnInitDialog();
+
+    CComboBox* const lists[] = {&m_facilityCombo, &m_locationCombo, &m_endoscopeTypeCombo, &m_serialCombo,
+                                &m_modelCombo,    &m_operatorCombo, &m_testResultCombo};
+    static const wchar_t* const cues[] = {L"Facility", L"Location", L"Endoscope Type", L"Serial",
+                                          L"Model #",  L"Operator", L"Test Result"};
+    for (CComboBox* list : lists) list->ResetContent();
+    for (int i = 0; i < 7; ++i) lists[i]->SetCueBanner(cues[i]);
+    m_testResultCombo.AddString(L"Pass");
+    m_testResultCombo.AddString(L"Fail");
+    m_modelCombo.AddString(L"");
+
+    for (auto [id, cue] : {std::pair{IDC_DETAILS_COMMENTS, L"Comments"},
+                           std::pair{IDC_DETAILS_RECOMMENDED_ACTIONS, L"Recommended Actions"}}) {
+        SetDlgItemText(id, L"");
+        // Hidden while the edit has the focus.
+        ::SendDlgItemMessageW(m_hWnd, id, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(cue));
+    }
+
+    FillAccountCombos();
+    FindOrAdd(m_facilityCombo, m_metadata.facility);
+    if (int found = FindExact(m_locationCombo, m_metadata.location); found >= 0) {
+        m_locationCombo.SetCurSel(found);
+        OnLocationChanged();
+    } else {
+        m_locationCombo.SetCurSel(m_locationCombo.AddString(m_metadata.location.c_str()));
+    }
+    FindOrAdd(m_operatorCombo, m_metadata.operatorName);
+    if (int found = FindExact(m_endoscopeTypeCombo, m_metadata.endoscopeType); found >= 0) {
+        m_endoscopeTypeCombo.SetCurSel(found);
+        OnEndoscopeTypeChanged();
+    } else {
+        m_endoscopeTypeCombo.SetCurSel(m_endoscopeTypeCombo.AddString(m_metadata.endoscopeType.c_str()));
+    }
+    FindOrAdd(m_serialCombo, m_metadata.serial);
+    FindOrAdd(m_modelCombo, m_metadata.model);
+    FindOrAdd(m_testResultCombo, m_metadata.testResult);
+
+    CWnd* commentsEdit = GetDlgItem(IDC_DETAILS_COMMENTS);
+    CWnd* actionsEdit = GetDlgItem(IDC_DETAILS_RECOMMENDED_ACTIONS);
+    if (!commentsEdit || !actionsEdit) return TRUE;
+    commentsEdit->SetWindowText(m_metadata.comments.c_str());
+    actionsEdit->SetWindowText(m_metadata.recommendedActions.c_str());
+    CWnd* date = GetDlgItem(IDC_DETAILS_TEST_DATE);
+    CWnd* time = GetDlgItem(IDC_DETAILS_TEST_TIME);
+    if (!date || !time) return TRUE;
+    date->SetWindowText(m_metadata.testDate.c_str());
+    time->SetWindowText(m_metadata.testTime.c_str());
+    CWnd* fileName = GetDlgItem(IDC_DETAILS_FILE_NAME);
+    if (!fileName) return TRUE;
+    fileName->SetWindowText(m_item.fileName.c_str());
+    if (!m_preview.m_hWnd) return TRUE;
+
+    // A missing or unreadable image leaves the preview without a picture.
+    CImage image;
+    const std::wstring imagesFolder = m_mainDlg ? m_mainDlg->m_imagesFolder : std::wstring();
+    if (!m_item.fileName.empty()) image.Load((imagesFolder + L"\\" + m_item.fileName).c_str());
+    m_preview.SetImage(image, image.GetWidth(), image.GetHeight());
+    m_preview.Invalidate(TRUE);
+    m_preview.UpdateWindow();
+    return TRUE;
+}
+
+void CEditImageDetailsCendraDlg::FillAccountCombos() {
+    const CendraSession* session = Session();
+    if (!session) return;
+    for (const std::string& location : session->locations) m_locationCombo.AddString(Utf8ToWide(location).c_str());
+    for (const std::string& facility : session->facilities) m_facilityCombo.AddString(Utf8ToWide(facility).c_str());
+    for (const std::string& tester : session->testers) m_operatorCombo.AddString(Utf8ToWide(tester).c_str());
+    if (!session->facilities.empty()) m_facilityCombo.SetCurSel(0);
+}
+
+void CEditImageDetailsCendraDlg::OnLocationChanged() {
+    m_serialCombo.ResetContent();
+    m_modelCombo.ResetContent();
+    m_endoscopeTypeCombo.ResetContent();
+    const CendraLocation* location = SelectedLocation();
+    if (!location) return;
+    m_currentLocation = location;
+    m_modelCombo.AddString(L"");
+    bool first = true;
+    for (const auto& [type, records] : location->endoscopesByType) {
+        m_endoscopeTypeCombo.AddString(Utf8ToWide(type).c_str());
+        if (!first) continue;
+        first = false;
+        FilterByEndoscopeType(type);
+        // The only entry now; a sorted list keeps the selection on it as the later types come in.
+        m_endoscopeTypeCombo.SetCurSel(0);
+    }
+    m_modelCombo.SetCueBanner(L"Model #");
+    m_modelCombo.SetCurSel(-1);
+}
+
+void CEditImageDetailsCendraDlg::FilterByEndoscopeType(const std::string& type) {
+    const CendraLocation* location = SelectedLocation();
+    m_serialCombo.ResetContent();
+    m_modelCombo.ResetContent();
+    if (!location) return;
+    const std::vector<EndoscopeRecord>* records = Find(location->endoscopesByType, type);
+    const std::vector<std::string>* models = Find(location->modelsByType, type);
+    if (records) {
+        for (const EndoscopeRecord& record : *records) {
+            const int index = m_serialCombo.AddString(Utf8ToWide(record.serial).c_str());
+            if (index >= 0) m_serialCombo.SetItemDataPtr(index, const_cast<EndoscopeRecord*>(&record));
+        }
+    }
+    if (models) {
+        for (const std::string& model : *models) m_modelCombo.AddString(Utf8ToWide(model).c_str());
+    }
+    if (!location->endoscopes.empty()) {
+        m_serialCombo.SetCurSel(0);
+        m_modelCombo.SetCurSel(0);
+    }
+}
+
+void CEditImageDetailsCendraDlg::OnEndoscopeTypeChanged() {
+    FilterByEndoscopeType(WideToUtf8(SelectedText(m_endoscopeTypeCombo)));
+    m_modelCombo.SetCurSel(0);
+    m_serialCombo.SetCurSel(0);
+}
+
+void CEditImageDetailsCendraDlg::OnSerialChanged() {
+    const int selected = m_serialCombo.GetCurSel();
+    if (selected < 0) return;
+    const DWORD_PTR data = m_serialCombo.GetItemData(selected);
+    if (data == 0 || data == static_cast<DWORD_PTR>(CB_ERR)) return;
+    const auto* record = reinterpret_cast<const EndoscopeRecord*>(data);
+    if (int type = FindExact(m_endoscopeTypeCombo, Utf8ToWide(record->type)); type >= 0)
+        m_endoscopeTypeCombo.SetCurSel(type);
+    if (int model = FindExact(m_modelCombo, Utf8ToWide(record->model)); model >= 0) m_modelCombo.SetCurSel(model);
+}
+
+void CEditImageDetailsCendraDlg::OnModelChanged() {
+    const int selected = m_modelCombo.GetCurSel();
+    if (selected < 0) return;
+    const std::wstring chosen = EntryText(m_modelCombo, selected);
+    if (chosen.empty()) {
+        OnLocationChanged();
+        m_modelCombo.SetCueBanner(L"Model #");
+        m_modelCombo.SetCurSel(-1);
+        return;
+    }
+    m_endoscopeTypeCombo.ResetContent();
+    m_serialCombo.ResetContent();
+    const std::string model = WideToUtf8(chosen);
+    if (m_currentLocation) {
+        for (const EndoscopeRecord& record : m_currentLocation->endoscopes) {
+            if (record.model != model) continue;
+            const std::wstring type = Utf8ToWide(record.type);
+            if (FindExact(m_endoscopeTypeCombo, type) < 0) m_endoscopeTypeCombo.AddString(type.c_str());
+            m_serialCombo.AddString(Utf8ToWide(record.serial).c_str());
+        }
+    }
+    m_endoscopeTypeCombo.SetCurSel(0);
+    m_serialCombo.SetCurSel(0);
+}
+
+void CEditImageDetailsCendraDlg::OnBnClickedSaveDetails() {
+    ImageMetadata record;
+    record.facility = SelectedText(m_facilityCombo);
+    record.location = SelectedText(m_locationCombo);
+    record.operatorName = SelectedText(m_operatorCombo);
+    record.serial = SelectedText(m_serialCombo);
+    record.model = SelectedText(m_modelCombo);
+    record.endoscopeType = SelectedText(m_endoscopeTypeCombo);
+    record.recommendedActions = ItemText(this, IDC_DETAILS_RECOMMENDED_ACTIONS);
+    record.comments = ItemText(this, IDC_DETAILS_COMMENTS);
+    record.testResult = SelectedText(m_testResultCombo);
+    record.testDate = ItemText(this, IDC_DETAILS_TEST_DATE);
+    record.testTime = ItemText(this, IDC_DETAILS_TEST_TIME);
+    if (!m_mainDlg) return;
+
+    const std::wstring& name = m_item.fileName;
+    const size_t dot = name.rfind(L'.');
+    const std::wstring metaName = (dot == std::wstring::npos ? name : name.substr(0, dot)) + L".meta";
+    // The folder in the still capture's form, so the capture's own .meta is the one replaced.
+    if (!::WriteMetaFile(m_mainDlg->m_metadataFolder + L"\\", metaName, record)) {
+        // The old file is still whole; the operator may try again or cancel.
+        ShowMessage(L"The image details could not be saved.", L"Save Error", MB_OK | MB_ICONERROR);
+        return;
+    }
+    m_mainDlg->m_metadataCache[m_mainDlg->m_imagesFolder + L"\\" + name] = record;
+    EndDialog(0);
+}
+
+void CEditImageDetailsCendraDlg::OnBnClickedCancel() { EndDialog(0); }
+
+BOOL CEditImageDetailsCendraDlg::OnEraseBkgnd(CDC* dc) { return EraseBackgroundWhite(this, dc); }
+
+HBRUSH CEditImageDetailsCendraDlg::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) {
+    if (HBRUSH white = CtlColorWhiteIfTransparent(dc, wnd)) return white;
+    return CDialogEx::OnCtlColor(dc, wnd, ctlColor);
+}

@@ -1,0 +1,29 @@
+// Resource identifiers of the login and image-details dialogs. The same numbers name other controls
+// in other templates, so each dialog has names of its own.
+#pragma once
+
+#define IDD_LOGIN_DIALOG 137
+#define IDC_LOGIN_PASSWORD 1005
+#define IDC_LOGIN_NAME 1034
+#define IDC_LOGIN_LOGO 1035
+#define IDC_LOGIN_BUTTON 1036
+#define IDC_LOGIN_TABS 1037
+#define IDC_LOGIN_NAME_LABEL 1038
+#define IDC_LOGIN_ERROR 1039
+
+#define IDD_EDIT_IMAGE_DETAILS 143
+#define IDC_DETAILS_SAVE 1001
+#define IDC_DETAILS_FILE_NAME 1004
+#define IDC_DETAILS_TEST_DATE 1007
+#define IDC_DETAILS_TEST_TIME 1008
+#define IDC_DETAILS_COMMENTS 1012
+#define IDC_DETAILS_RECOMMENDED_ACTIONS 1013
+#define IDC_DETAILS_FACILITY 1045
+#define IDC_DETAILS_LOCATION 1046
+#define IDC_DETAILS_ENDOSCOPE_TYPE 1047
+#define IDC_DETAILS_SERIAL 1048
+#define IDC_DETAILS_MODEL 1049
+#define IDC_DETAILS_OPERATOR 1050
+#define IDC_DETAILS_TEST_RESULT 1051
+#define IDC_DETAILS_PREVIEW 1065
+#define IDC_DETAILS_CANCEL 1066

@@ -1,0 +1,18 @@
+// Resource identifiers of the settings dialogs.
+#pragma once
+
+#define IDD_SETTINGS_DIALOG 130
+#define IDD_ADVANCED_SETTINGS_DIALOG 136
+
+// Settings.
+#define IDC_RESOLUTION_LIST 1000
+#define IDC_ADVANCED_SETTINGS 1001
+#define IDC_DEVICE_LIST 1023
+#define IDC_OUTPUT_FORMAT 1030
+
+// Camera exclusions.
+#define IDC_EXCLUDED_CAMERAS 1001
+#define IDC_REMOVE_EXCLUSION 1002
+#define IDC_CLEAR_EXCLUSIONS 1003
+#define IDC_ADD_EXCLUSION 1004
+#define IDC_DETECTED_CAMERAS 1005

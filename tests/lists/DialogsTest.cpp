@@ -1,0 +1,456 @@
+// The four thumbnail-list dialogs on a real main dialog: the white look of their statics, marking
+// for upload, the confirm dialog's sends against the stand-in service, the edit-images details
+// and the reference picker's results.
+#include "cloud/CendraClient.h"
+#include "cloud/ConfirmCendraDlg.h"
+#include "cloud/EditImageCendraDlg.h"
+#include "cloud/MetadataReader.h"
+#include "cloud/SelectReferenceImageCendraDlg.h"
+#include "cloud/UploadCendraDlg.h"
+#include "res/CloudListsResource.h"
+#include "standins/cloud/CendraStandin.h"
+#include "tests/lists/ListsTestSupport.h"
+#include <algorithm>
+
+using cendra_standin::Fault;
+using cendra_standin::Request;
+using cendra_standin::Server;
+
+namespace {
+
+struct Shown {
+    int id;
+    std::wstring ImageMetadata::*field;
+};
+const std::vector<Shown> kUploadDetails = {
+    {IDC_UPLOAD_FACILITY, &ImageMetadata::facility},       {IDC_UPLOAD_LOCATION, &ImageMetadata::location},
+    {IDC_UPLOAD_ENDOSCOPE_TYPE, &ImageMetadata::endoscopeType}, {IDC_UPLOAD_SERIAL, &ImageMetadata::serial},
+    {IDC_UPLOAD_MODEL, &ImageMetadata::model},             {IDC_UPLOAD_OPERATOR, &ImageMetadata::operatorName},
+    {IDC_UPLOAD_TEST_RESULT, &ImageMetadata::testResult},  {IDC_UPLOAD_TEST_DATE, &ImageMetadata::testDate},
+    {IDC_UPLOAD_TEST_TIME, &ImageMetadata::testTime},
+};
+const std::vector<Shown> kEditImagesDetails = {
+    {IDC_EDITIMAGES_FACILITY, &ImageMetadata::facility},
+    {IDC_EDITIMAGES_LOCATION, &ImageMetadata::location},
+    {IDC_EDITIMAGES_ENDOSCOPE_TYPE, &ImageMetadata::endoscopeType},
+    {IDC_EDITIMAGES_SERIAL, &ImageMetadata::serial},
+    {IDC_EDITIMAGES_MODEL, &ImageMetadata::model},
+    {IDC_EDITIMAGES_OPERATOR, &ImageMetadata::operatorName},
+    {IDC_EDITIMAGES_TEST_RESULT, &ImageMetadata::testResult},
+    {IDC_EDITIMAGES_TEST_DATE, &ImageMetadata::testDate},
+    {IDC_EDITIMAGES_TEST_TIME, &ImageMetadata::testTime},
+};
+const std::vector<Shown> kReferenceDetails = {
+    {IDC_REFPICK_FACILITY, &ImageMetadata::facility},       {IDC_REFPICK_LOCATION, &ImageMetadata::location},
+    {IDC_REFPICK_ENDOSCOPE_TYPE, &ImageMetadata::endoscopeType}, {IDC_REFPICK_SERIAL, &ImageMetadata::serial},
+    {IDC_REFPICK_MODEL, &ImageMetadata::model},             {IDC_REFPICK_OPERATOR, &ImageMetadata::operatorName},
+    {IDC_REFPICK_TEST_RESULT, &ImageMetadata::testResult},  {IDC_REFPICK_TEST_DATE, &ImageMetadata::testDate},
+    {IDC_REFPICK_TEST_TIME, &ImageMetadata::testTime},
+};
+
+// Each static shows its field of the record (all empty without one).
+void ExpectDetails(HWND dlg, const std::vector<Shown>& table, const ImageMetadata& record) {
+    for (const Shown& s : table) EXPECT_EQ(ItemText(dlg, s.id), record.*s.field) << "control " << s.id;
+}
+
+class ListDialogs : public MainDialogFixture {
+protected:
+    // The images folder's stills: a.bmp with details, b.bmp without, c.bmp with.
+    void WriteStills() {
+        for (const wchar_t* name : {L"a.bmp", L"b.bmp", L"c.bmp"})
+            ASSERT_TRUE(WriteSolidBmp(Image(name), RGB(0, 0, 255)));
+        WriteMeta(L"a.bmp", NamedDetails(L"A"));
+        WriteMeta(L"c.bmp", NamedDetails(L"C"));
+    }
+};
+
+// ---- The white look ----
+
+TEST_F(ListDialogs, StaticsAndOnlyStaticsStandOnWhite) {
+    WriteStills();
+    CUploadCendraDlg upload(main.get());
+    CConfirmCendraDlg confirm({{0, Image(L"a.bmp"), L"a.bmp"}}, main.get());
+    CEditImageCendraDlg edit(main.get());
+    CSelectReferenceImageCendraDlg reference(main.get());
+    struct Case {
+        CDialog* dlg;
+        UINT id;
+        int statics;
+    };
+    for (Case c : {Case{&upload, IDD_UPLOAD_CENDRA, 10}, Case{&confirm, IDD_CONFIRM_CENDRA, 2},
+                   Case{&edit, IDD_EDIT_IMAGE_CENDRA, 11}, Case{&reference, IDD_SELECT_REFERENCE, 10}}) {
+        SCOPED_TRACE(c.id);
+        ASSERT_TRUE(c.dlg->Create(c.id));
+        // One of ours without the style: the default answer, not white.
+        HWND plain = CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 0, 10, 10, c.dlg->m_hWnd, nullptr, nullptr, nullptr);
+        HDC dc = CreateCompatibleDC(nullptr);
+        int statics = 0, buttons = 0, lists = 0;
+        for (HWND child = GetWindow(c.dlg->m_hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t cls[64] = {};
+            GetClassNameW(child, cls, 64);
+            const std::wstring name = cls;
+            const bool isStatic = _wcsicmp(cls, L"Static") == 0;
+            const bool transparent = (GetWindowLongW(child, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0;
+            EXPECT_EQ(transparent, isStatic && child != plain) << GetDlgCtrlID(child);
+            if (_wcsicmp(cls, WC_LISTVIEWW) == 0) {
+                ++lists;
+                const DWORD style = GetWindowLongW(child, GWL_STYLE);
+                EXPECT_EQ(style & LVS_TYPEMASK, DWORD(LVS_ICON));
+                EXPECT_TRUE(style & LVS_SINGLESEL);
+                EXPECT_FALSE(style & (LVS_AUTOARRANGE | LVS_SORTASCENDING | LVS_SORTDESCENDING));
+                continue;
+            }
+            if (!isStatic) ++buttons;
+            if (isStatic && child != plain) ++statics;
+            SetBkColor(dc, RGB(1, 2, 3));
+            const UINT msg = isStatic ? WM_CTLCOLORSTATIC : WM_CTLCOLORBTN;
+            const auto brush = reinterpret_cast<HGDIOBJ>(
+                SendMessageW(c.dlg->m_hWnd, msg, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(child)));
+            const bool white = brush == GetStockObject(WHITE_BRUSH);
+            EXPECT_EQ(white, transparent) << GetDlgCtrlID(child);
+            if (transparent) {
+                EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255)) << GetDlgCtrlID(child);
+            }
+        }
+        EXPECT_EQ(statics, c.statics);
+        EXPECT_EQ(lists, 1);
+        EXPECT_GT(buttons, 0);
+        DeleteDC(dc);
+        c.dlg->DestroyWindow();
+    }
+}
+
+// ---- Upload: marks ----
+
+TEST_F(ListDialogs, MarksFollowTheButtonInMarkingOrder) {
+    WriteStills();
+    CUploadCendraDlg dlg(main.get());
+    ASSERT_TRUE(dlg.Create(IDD_UPLOAD_CENDRA));
+    const HWND h = dlg.m_hWnd, list = dlg.m_list.m_hWnd;
+    ASSERT_EQ(dlg.m_items.size(), 3u);
+    auto rowOf = [&](const wchar_t* name) {
+        for (const UploadItem& item : dlg.m_items)
+            if (item.fileName == name) return item.index;
+        return -1;
+    };
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(h, IDC_UPLOAD_SELECTED)));
+    ExpectDetails(h, kUploadDetails, ImageMetadata{});  // the template's captions are gone
+
+    struct Step {
+        const wchar_t* highlight;  // null: no row highlighted
+        bool click;
+        std::vector<std::wstring> marked;
+        const wchar_t* button;
+    };
+    const wchar_t* kMark = L"Select for Upload";
+    const wchar_t* kUnmark = L"Deselect for Upload";
+    const Step steps[] = {
+        {nullptr, true, {}, kMark},  // nothing highlighted: no mark
+        {L"a.bmp", false, {}, kMark},
+        {L"a.bmp", true, {L"a.bmp"}, kUnmark},
+        {L"c.bmp", false, {L"a.bmp"}, kMark},
+        {L"c.bmp", true, {L"a.bmp", L"c.bmp"}, kUnmark},
+        {L"a.bmp", false, {L"a.bmp", L"c.bmp"}, kUnmark},  // highlighting a marked row
+        {L"a.bmp", true, {L"c.bmp"}, kMark},
+        {L"b.bmp", true, {L"c.bmp", L"b.bmp"}, kUnmark},
+        {L"c.bmp", true, {L"b.bmp"}, kMark},
+        {L"b.bmp", true, {}, kMark},
+    };
+    int n = 0;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(::testing::Message() << "step " << n++);
+        SelectRow(list, s.highlight ? rowOf(s.highlight) : -1);
+        if (s.click) Click(h, IDC_UPLOAD_MARK);
+        std::vector<std::wstring> order;
+        for (const UploadItem& m : dlg.m_selectedItems) {
+            order.push_back(m.fileName);
+            EXPECT_EQ(dlg.m_items[m.index].fileName, m.fileName);
+        }
+        EXPECT_EQ(order, s.marked);
+        for (const UploadItem& item : dlg.m_items) {
+            const bool marked = std::find(s.marked.begin(), s.marked.end(), item.fileName) != s.marked.end();
+            EXPECT_EQ(Rows(list)[item.index].text, item.fileName + (marked ? L"*" : L""));
+        }
+        EXPECT_EQ(ItemText(h, IDC_UPLOAD_MARK), s.button);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(h, IDC_UPLOAD_SELECTED)) != FALSE, !s.marked.empty());
+    }
+    dlg.DestroyWindow();
+}
+
+TEST_F(ListDialogs, UploadDetailsAreTheHighlightedFilesAndRowZerosWithoutHighlight) {
+    WriteStills();
+    CUploadCendraDlg dlg(main.get());
+    ASSERT_TRUE(dlg.Create(IDD_UPLOAD_CENDRA));
+    auto select = [&](const wchar_t* name) {
+        for (const UploadItem& item : dlg.m_items)
+            if (item.fileName == name) SelectRow(dlg.m_list.m_hWnd, item.index);
+    };
+    select(L"c.bmp");
+    ExpectDetails(dlg.m_hWnd, kUploadDetails, NamedDetails(L"C"));
+    select(L"b.bmp");
+    ExpectDetails(dlg.m_hWnd, kUploadDetails, ImageMetadata{});
+    // A .meta written while the dialog is open shows on the next change.
+    WriteMeta(L"c.bmp", NamedDetails(L"C2"));
+    select(L"c.bmp");
+    ExpectDetails(dlg.m_hWnd, kUploadDetails, NamedDetails(L"C2"));
+    SelectRow(dlg.m_list.m_hWnd, -1);
+    EXPECT_EQ(dlg.m_currentItem.fileName, dlg.m_items[0].fileName);
+    dlg.DestroyWindow();
+}
+
+// ---- Upload: confirming and sending ----
+
+struct Box {
+    std::wstring text, caption;
+};
+
+class TestConfirm : public CConfirmCendraDlg {
+public:
+    using CConfirmCendraDlg::CConfirmCendraDlg;
+    std::vector<Box>* boxes = nullptr;
+
+protected:
+    int ShowMessage(const wchar_t* text, const wchar_t* caption, UINT) override {
+        boxes->push_back({text, caption});
+        return IDOK;
+    }
+};
+
+class TestUpload : public CUploadCendraDlg {
+public:
+    using CUploadCendraDlg::CUploadCendraDlg;
+    std::function<void(Scripted<TestConfirm>&)> confirmScript;
+    std::vector<Box> boxes;
+    std::vector<std::vector<std::wstring>> confirmRows;  // each confirm dialog's rows as it opened
+
+protected:
+    CConfirmCendraDlg* MakeConfirmDialog(std::vector<UploadItem> items) override {
+        auto* confirm = new Scripted<TestConfirm>(std::move(items), m_mainDlg);
+        confirm->boxes = &boxes;
+        confirm->script = [this](Scripted<TestConfirm>& c) {
+            std::vector<std::wstring> rows;
+            for (const Row& r : Rows(c.m_list.m_hWnd)) rows.push_back(r.text);
+            confirmRows.push_back(rows);
+            confirmScript(c);
+        };
+        return confirm;
+    }
+};
+
+class Sending : public ListDialogs {
+protected:
+    void SetUp() override {
+        ListDialogs::SetUp();
+        client.Login("jdoe", "secret");
+        ASSERT_TRUE(client.IsLoggedIn());
+        server.ClearRecord();
+        main->m_online = TRUE;
+        main->m_client = &client;
+    }
+    void TearDown() override {
+        if (main) main->m_client = nullptr;
+        ListDialogs::TearDown();
+    }
+    std::vector<Request> Posts() const {
+        std::vector<Request> posts;
+        for (const Request& r : server.Requests())
+            if (r.method == "POST") posts.push_back(r);
+        return posts;
+    }
+    static std::string Part(const Request& r, const char* name) {
+        const auto* p = r.FindPart(name);
+        return p ? (p->hasFilename ? p->filename : p->bytes) : "<none>";
+    }
+    // Marks the named rows in this order.
+    static void Mark(CUploadCendraDlg& dlg, std::initializer_list<const wchar_t*> names) {
+        for (const wchar_t* name : names)
+            for (const UploadItem& item : dlg.m_items)
+                if (item.fileName == name) {
+                    SelectRow(dlg.m_list.m_hWnd, item.index);
+                    Click(dlg.m_hWnd, IDC_UPLOAD_MARK);
+                }
+    }
+
+    Server server{cendra_standin::FixtureText("test")};
+    CendraClient client{server.BaseUrl()};
+};
+
+TEST_F(Sending, CancelKeepsTheMarksAndConfirmSendsInMarkingOrderWithTheDetailsOnDisk) {
+    WriteStills();
+    const std::string bytesA = ReadBytes(Image(L"a.bmp"));
+    main->m_metadataCache[Image(L"a.bmp")] = NamedDetails(L"cached");  // never sent
+    Scripted<TestUpload> dlg(main.get());
+    int confirms = 0;
+    dlg.confirmScript = [&](Scripted<TestConfirm>& c) {
+        // The first is cancelled with Esc, the second confirmed with Enter.
+        PressKey(c.m_hWnd, ++confirms == 1 ? VK_ESCAPE : VK_RETURN);
+    };
+    dlg.script = [&](Scripted<TestUpload>& d) {
+        Mark(d, {L"b.bmp", L"a.bmp"});
+        Click(d.m_hWnd, IDC_UPLOAD_SELECTED);
+        EXPECT_TRUE(Posts().empty());
+        ASSERT_EQ(d.m_selectedItems.size(), 2u);
+        EXPECT_EQ(d.m_selectedItems[0].fileName, L"b.bmp");
+        EXPECT_EQ(Rows(d.m_list.m_hWnd)[d.m_selectedItems[1].index].text, L"a.bmp*");
+        EXPECT_EQ(ItemText(main->m_hWnd, IDC_NOTICE), L"");
+        WriteMeta(L"a.bmp", NamedDetails(L"A2"));  // rewritten after marking: sent as it is now
+        Click(d.m_hWnd, IDC_UPLOAD_SELECTED);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+    ASSERT_EQ(confirms, 2);
+    for (const auto& rows : dlg.confirmRows) EXPECT_EQ(rows, (std::vector<std::wstring>{L"a.bmp", L"b.bmp"}));
+    const std::vector<Request> posts = Posts();
+    ASSERT_EQ(posts.size(), 2u);
+    EXPECT_EQ(Part(posts[0], "Image"), "b.bmp");
+    EXPECT_EQ(Part(posts[1], "Image"), "a.bmp");
+    for (const char* name : {"FName", "Location", "Serial", "Result", "Comments"}) EXPECT_EQ(Part(posts[0], name), "");
+    EXPECT_EQ(Part(posts[1], "FName"), "A2 facility");
+    EXPECT_EQ(Part(posts[1], "Comments"), "A2 comments");
+    EXPECT_TRUE(posts[1].FindPart("Image")->bytes == bytesA);
+    EXPECT_TRUE(dlg.boxes.empty());
+    EXPECT_EQ(ItemText(main->m_hWnd, IDC_NOTICE), L"Uploading to cloud...");
+    EXPECT_EQ(ReadBytes(Image(L"a.bmp")), bytesA);
+    EXPECT_TRUE(Exists(Image(L"b.bmp")));
+}
+
+TEST_F(Sending, FailedSendsAreListedTheRestGoOnAndNoNoticeShows) {
+    WriteStills();
+    server.AddFault(Fault::Status("/v1/publish/insert", 500, "{\"error\":\"down\"}", 1));
+    server.AddFault(Fault::Status("/v1/publish/insert", 503, "{\"error\":\"busy\"}", 3));
+    Scripted<TestUpload> dlg(main.get());
+    dlg.confirmScript = [](Scripted<TestConfirm>& c) { Click(c.m_hWnd, IDOK); };
+    dlg.script = [&](Scripted<TestUpload>& d) {
+        Mark(d, {L"c.bmp", L"a.bmp", L"b.bmp"});
+        Click(d.m_hWnd, IDC_UPLOAD_SELECTED);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);  // closes all the same
+    const std::vector<Request> posts = Posts();
+    ASSERT_EQ(posts.size(), 3u);
+    EXPECT_EQ(Part(posts[0], "Image"), "c.bmp");
+    EXPECT_EQ(Part(posts[1], "Image"), "a.bmp");
+    EXPECT_EQ(Part(posts[2], "Image"), "b.bmp");
+    ASSERT_EQ(dlg.boxes.size(), 1u);
+    EXPECT_EQ(dlg.boxes[0].caption, L"Upload Error");
+    EXPECT_EQ(dlg.boxes[0].text, L"2 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\nb.bmp\r\n");
+    EXPECT_EQ(ItemText(main->m_hWnd, IDC_NOTICE), L"");
+    EXPECT_TRUE(Exists(Image(L"c.bmp")));
+    EXPECT_TRUE(Exists(main->m_metadataFolder + L"c.meta"));
+}
+
+// ---- Edit images ----
+
+class TestEditImages : public CEditImageCendraDlg {
+public:
+    using CEditImageCendraDlg::CEditImageCendraDlg;
+    std::function<void(const ImageMetadata&, const UploadItem&)> edit;
+    int edits = 0;
+
+protected:
+    void EditDetails(const ImageMetadata& metadata, const UploadItem& item) override {
+        ++edits;
+        if (edit) edit(metadata, item);
+    }
+};
+
+TEST_F(ListDialogs, EditImagesShowsTheSelectedFilesDetailsAndRereadsThemAfterAnEdit) {
+    WriteStills();
+    TestEditImages dlg(main.get());
+    ASSERT_TRUE(dlg.Create(IDD_EDIT_IMAGE_CENDRA));
+    const HWND h = dlg.m_hWnd, list = dlg.m_list.m_hWnd;
+    ASSERT_EQ(dlg.m_items.size(), 3u);
+    auto rowOf = [&](const wchar_t* name) {
+        for (const UploadItem& item : dlg.m_items)
+            if (item.fileName == name) return item.index;
+        return -1;
+    };
+    // No row shown yet: nothing to edit.
+    Click(h, IDC_EDITIMAGES_DETAILS);
+    EXPECT_EQ(dlg.edits, 0);
+
+    SelectRow(list, rowOf(L"a.bmp"));
+    EXPECT_EQ(dlg.m_selectedIndex, rowOf(L"a.bmp"));
+    ExpectDetails(h, kEditImagesDetails, NamedDetails(L"A"));
+    EXPECT_EQ(ItemText(h, IDC_EDITIMAGES_SPARE), L"");
+
+    // Saved in the details dialog: shown on return. Cancelled: shown as before.
+    dlg.edit = [&](const ImageMetadata& m, const UploadItem& item) {
+        EXPECT_EQ(m.comments, L"A comments");
+        EXPECT_EQ(item.path, Image(L"a.bmp"));
+        WriteMeta(L"a.bmp", NamedDetails(L"A2"));
+    };
+    Click(h, IDC_EDITIMAGES_DETAILS);
+    EXPECT_EQ(dlg.edits, 1);
+    ExpectDetails(h, kEditImagesDetails, NamedDetails(L"A2"));
+    dlg.edit = nullptr;
+    Click(h, IDC_EDITIMAGES_DETAILS);
+    ExpectDetails(h, kEditImagesDetails, NamedDetails(L"A2"));
+    EXPECT_EQ(ItemText(h, IDC_EDITIMAGES_SPARE), L"");
+
+    SelectRow(list, rowOf(L"b.bmp"));
+    ExpectDetails(h, kEditImagesDetails, ImageMetadata{});
+    SelectRow(list, -1);  // a click on empty space: row 0
+    EXPECT_EQ(dlg.m_selectedIndex, 0);
+    EXPECT_EQ(dlg.m_currentItem.fileName, dlg.m_items[0].fileName);
+    ExpectDetails(h, kEditImagesDetails, ReadMetaFile(main->m_metadataFolder, dlg.m_items[0].fileName));
+    // Rows m_items lacks change nothing.
+    dlg.ShowImageDetails(7);
+    dlg.ShowImageDetails(-1);
+    EXPECT_EQ(dlg.m_currentItem.fileName, dlg.m_items[0].fileName);
+    dlg.DestroyWindow();
+}
+
+// ---- Reference picker ----
+
+TEST_F(ListDialogs, TheReferencePickersResultFollowsHowItEnded) {
+    ASSERT_TRUE(WriteSolidBmp(Reference(L"r1.bmp"), RGB(255, 0, 0)));
+    ASSERT_TRUE(WriteSolidBmp(Reference(L"r2.bmp"), RGB(0, 255, 0)));
+    ASSERT_TRUE(WriteSolidBmp(Image(L"still.bmp"), RGB(0, 0, 255)));
+    WriteMeta(L"r1.bmp", NamedDetails(L"R1"));
+    constexpr const wchar_t* kFirstRow = L"<row 0>";
+    struct Case {
+        const char* what;
+        std::vector<const wchar_t*> highlights;  // in turn; null clears the selection
+        std::function<void(HWND)> end;
+        bool online;
+        INT_PTR returned;
+        bool result;
+        const wchar_t* fileName;
+    };
+    auto click = [](int id) { return [id](HWND h) { Click(h, id); }; };
+    const Case cases[] = {
+        {"OK", {L"r2.bmp"}, click(IDC_REFPICK_OK), true, 0, true, L"r2.bmp"},
+        {"OK unselected", {}, click(IDC_REFPICK_OK), true, 0, true, L""},
+        {"OK after a click on empty space", {L"r2.bmp", nullptr}, click(IDC_REFPICK_OK), true, 0, true, kFirstRow},
+        {"Enter", {L"r1.bmp"}, [](HWND h) { PressKey(h, VK_RETURN); }, false, 0, true, L"r1.bmp"},
+        {"Cancel", {L"r1.bmp"}, click(IDC_REFPICK_CANCEL), true, 0, false, L"r1.bmp"},
+        {"Esc", {L"r1.bmp"}, [](HWND h) { PressKey(h, VK_ESCAPE); }, true, IDCANCEL, false, L"r1.bmp"},
+        {"close box", {L"r2.bmp"}, PressCloseBox, false, IDCANCEL, false, L"r2.bmp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        main->m_online = c.online;
+        Scripted<CSelectReferenceImageCendraDlg> dlg(main.get());
+        std::wstring firstRow;
+        dlg.script = [&](Scripted<CSelectReferenceImageCendraDlg>& d) {
+            ASSERT_EQ(d.m_items.size(), 2u);  // the reference folder only
+            firstRow = d.m_items[0].fileName;
+            EXPECT_EQ(IsWindowVisible(GetDlgItem(d.m_hWnd, -1)) != FALSE, c.online);
+            for (const wchar_t* name : c.highlights) {
+                int row = -1;
+                for (const UploadItem& item : d.m_items)
+                    if (name && item.fileName == name) row = item.index;
+                SelectRow(d.m_list.m_hWnd, row);
+                const std::wstring shown = d.m_currentItem.fileName;
+                // Online the details are the current file's; offline the column stays blank.
+                ExpectDetails(d.m_hWnd, kReferenceDetails,
+                              c.online && shown == L"r1.bmp" ? NamedDetails(L"R1") : ImageMetadata{});
+            }
+            c.end(d.m_hWnd);
+        };
+        EXPECT_EQ(dlg.DoModal(), c.returned);
+        EXPECT_EQ(dlg.m_result, c.result);
+        EXPECT_EQ(dlg.m_currentItem.fileName, c.fileName == kFirstRow ? firstRow : std::wstring(c.fileName));
+    }
+}
+
+}  // namespace

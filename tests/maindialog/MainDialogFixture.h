@@ -1,0 +1,133 @@
+// The main dialog in a test process: fake devices, a temporary profile folder, and a dialog whose
+// clocks, profile folder and message boxes are the test's.
+#pragma once
+#include "ui/LumetraDlg.h"
+#include "video/CompositeVideoSourceProvider.h"
+#include <ctime>
+#include <string>
+#include <vector>
+
+constexpr int kW = 8, kH = 6;
+
+struct FakeSource : VideoSource {
+    explicit FakeSource(const char* desc, bool init = true) {
+        description = desc;
+        name = "webcam";
+        id = "webcam";
+        initialized = init;
+        resolutions.push_back(new VideoResolution{0, kW, kH, 24, "8x6"});
+        for (int i = 0; i < kW * kH * 3; ++i) frame[i] = static_cast<unsigned char>(i);
+    }
+    int Start() override { return 1; }
+    int Stop() override { return 1; }
+    VideoFrame* GetFrame(unsigned char*) override { return hasFrame ? frame : nullptr; }
+    int UpdateFrame() override { return nextResult; }
+    void Close() override {}
+    void Open(VideoResolution*) override {}
+    unsigned char frame[kW * kH * 3];
+    bool hasFrame = true;
+    int nextResult = 1;
+};
+
+struct FakeProvider : VideoSourceProvider {
+    std::vector<VideoSource*> list, none;
+    std::vector<VideoSource*>* GetVideoSources() override { return &list; }
+    std::vector<VideoSource*>* GetFailedVideoSources() override { return &none; }
+    bool NeedsRefresh() override { return false; }
+};
+
+// A composite provider over one working fake webcam.
+struct FakeDevices {
+    FakeSource source{"Cam One"};
+    FakeProvider* webcams = new FakeProvider;
+    CompositeVideoSourceProvider provider{webcams, new FakeProvider};
+    FakeDevices() { webcams->list.push_back(&source); }
+};
+
+struct Box {
+    std::wstring text, caption;
+    UINT type;
+};
+
+class TestDlg : public CLumetraDlg {
+public:
+    explicit TestDlg(std::wstring profile, BOOL online = FALSE) : CLumetraDlg(online), profile(std::move(profile)) {}
+    std::wstring profile;
+    DWORD tick = 1000;
+    std::time_t now = 0;
+    std::vector<Box> boxes;
+
+protected:
+    DWORD TickCount() override { return tick; }
+    std::time_t Now() override { return now; }
+    bool ProfileFolder(std::wstring& folder) override {
+        folder = profile;
+        return true;
+    }
+    int ShowMessage(const wchar_t* text, const wchar_t* caption, UINT type) override {
+        boxes.push_back({text, caption, type});
+        return IDOK;
+    }
+};
+
+inline bool Exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW e;
+    HANDLE f = FindFirstFileW((path + L"\\*").c_str(), &e);
+    if (f != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring n = e.cFileName, full = path + L"\\" + n;
+            if (n == L"." || n == L"..") continue;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(full);
+            else DeleteFileW(full.c_str());
+        } while (FindNextFileW(f, &e));
+        FindClose(f);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}
+
+// A fresh folder under the temporary folder, removed with everything in it.
+struct TempProfile {
+    std::wstring path;
+    explicit TempProfile(const wchar_t* name) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        path = std::wstring(temp) + name + L"_" + std::to_wstring(GetCurrentProcessId());
+        RemoveTree(path);
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    ~TempProfile() { RemoveTree(path); }
+};
+
+inline std::vector<std::wstring> Files(const std::wstring& folder, const wchar_t* pattern = L"*.*") {
+    std::vector<std::wstring> out;
+    WIN32_FIND_DATAW e;
+    HANDLE f = FindFirstFileW((folder + L"\\" + pattern).c_str(), &e);
+    if (f == INVALID_HANDLE_VALUE) return out;
+    do {
+        if (!(e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) out.push_back(e.cFileName);
+    } while (FindNextFileW(f, &e));
+    FindClose(f);
+    return out;
+}
+
+inline std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
+    std::tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+inline std::wstring Text(CWnd& dlg, int id) {
+    CString t;
+    dlg.GetDlgItem(id)->GetWindowText(t);
+    return t.str();
+}

@@ -1,0 +1,279 @@
+// The main dialog in this process, on fake devices, with its clocks, profile folder and message
+// boxes replaced: capture names and folders, the reference commands, the status and notice lines.
+#include <gtest/gtest.h>
+#include "res/resource.h"
+#include "tests/maindialog/MainDialogFixture.h"
+#include <gdiplus.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+class MainDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dlg = std::make_unique<TestDlg>(root);
+        dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
+        dlg->m_provider = &devices.provider;
+        ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
+        Paint();
+    }
+    void TearDown() override {
+        dlg->DestroyWindow();
+        dlg.reset();
+    }
+    void Paint() {
+        dlg->m_videoDisplay.Invalidate(FALSE);
+        dlg->m_videoDisplay.UpdateWindow();
+    }
+    void Click(int id) { dlg->SendMessage(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)::GetDlgItem(dlg->m_hWnd, id)); }
+    std::wstring Images() const { return root + L"\\Lumetra"; }
+
+    TempProfile folder{L"main_dialog_test"};
+    const std::wstring& root = folder.path;
+    FakeDevices devices;
+    FakeSource& source = devices.source;
+    std::unique_ptr<TestDlg> dlg;
+};
+
+TEST_F(MainDialog, StartsWithTheFoldersTheLiveSourceAndTheOfflineLayout) {
+    EXPECT_EQ(Text(*dlg, IDC_IMAGES_FOLDER), Images());
+    EXPECT_EQ(dlg->m_referenceFolder, Images() + L"\\ReferenceImages\\");
+    EXPECT_EQ(dlg->m_metadataFolder, Images() + L"\\metadata\\");
+    EXPECT_TRUE(Exists(dlg->m_referenceFolder));
+    DWORD meta = GetFileAttributesW(dlg->m_metadataFolder.c_str());
+    ASSERT_NE(meta, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(dlg->m_videoDisplay.source, &source);
+    EXPECT_EQ(dlg->m_videoDisplay.owner, dlg.get());
+    EXPECT_TRUE(dlg->boxes.empty());
+    for (int id : {IDC_LOGOUT, IDC_UPLOAD, IDC_EDIT_IMAGES, IDC_FACILITY, IDC_LOCATION, IDC_ENDOSCOPE_TYPE, IDC_SERIAL,
+                   IDC_MODEL, IDC_OPERATOR, IDC_TEST_RESULT, IDC_COMMENTS, IDC_RECOMMENDED_ACTIONS, IDC_TEST_DATE,
+                   IDC_TEST_TIME, IDC_TEST_DETAILS_LABEL})
+        EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dlg->m_hWnd, id))) << id;
+    EXPECT_EQ(Text(*dlg, IDC_TEST_DATE), L"05/24/2021");
+    EXPECT_EQ(Text(*dlg, IDC_TEST_TIME), L"14:07");
+}
+
+TEST_F(MainDialog, StillNamesCountUpPastTakenStemsAndKeepThePrefixSafe) {
+    struct Case {
+        const wchar_t* typed;
+        const wchar_t* expected;
+    };
+    // Each capture happens within the same second, so taken names push the index up.
+    dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
+    ASSERT_EQ(dlg->m_filePrefix, L"SiteA");
+    ASSERT_TRUE(dlg->CaptureImage(FALSE));
+    ASSERT_TRUE(dlg->CaptureImage(FALSE));
+    std::ofstream(std::filesystem::path(dlg->m_metadataFolder + L"20210524140700_SiteA_2.meta")).put('x');
+    ASSERT_TRUE(dlg->CaptureImage(FALSE));
+    for (const wchar_t* name : {L"20210524140700_SiteA_0.bmp", L"20210524140700_SiteA_1.bmp", L"20210524140700_SiteA_3.bmp"})
+        EXPECT_TRUE(Exists(Images() + L"\\" + name)) << name;
+    EXPECT_FALSE(Exists(Images() + L"\\20210524140700_SiteA_2.bmp"));
+
+    for (Case c : {Case{L"", L"20210524140700__0.bmp"}, Case{L"a\\b:c", L"20210524140700_a_b_c_0.bmp"}}) {
+        dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(c.typed);
+        EXPECT_EQ(dlg->m_filePrefix, c.typed);
+        EXPECT_TRUE(dlg->CaptureImage(FALSE));
+        EXPECT_TRUE(Exists(Images() + L"\\" + c.expected)) << c.expected;
+    }
+    // 54-byte headers and 6 rows of 8 BGR pixels; offline, no metadata.
+    EXPECT_EQ(std::filesystem::file_size(Images() + L"\\20210524140700__0.bmp"), 54u + kW * kH * 3);
+    EXPECT_EQ(Files(dlg->m_metadataFolder).size(), 1u);  // only the planted one
+    EXPECT_TRUE(dlg->m_metadataCache.empty());
+    EXPECT_TRUE(dlg->boxes.empty());
+}
+
+TEST_F(MainDialog, AFolderAtADriveRootNamesItsFilesOnce) {
+    // "C:\" + "\" + stem: the doubled separator names one file, and the taken check sees it.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring drive = std::wstring(temp).substr(0, 3);
+    dlg->m_imagesFolder = drive;
+    dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"RootTest");
+    ASSERT_TRUE(dlg->CaptureImage(FALSE));
+    ASSERT_TRUE(dlg->CaptureImage(FALSE));
+    for (const wchar_t* name : {L"20210524140700_RootTest_0.bmp", L"20210524140700_RootTest_1.bmp"}) {
+        EXPECT_TRUE(Exists(drive + name)) << name;
+        DeleteFileW((drive + name).c_str());
+    }
+}
+
+TEST_F(MainDialog, CapturesWithoutAFolderOrAPaintedFrameFailWithTheBox) {
+    struct Case {
+        const char* name;
+        bool emptyFolder;
+        bool removeFolder;
+        bool reference;
+    };
+    for (Case c : {Case{"empty images folder", true, false, false}, Case{"empty reference folder", true, false, true},
+                   Case{"images folder removed", false, true, false}}) {
+        SCOPED_TRACE(c.name);
+        dlg->boxes.clear();
+        std::wstring keepImages = dlg->m_imagesFolder, keepReference = dlg->m_referenceFolder;
+        if (c.emptyFolder) (c.reference ? dlg->m_referenceFolder : dlg->m_imagesFolder).clear();
+        if (c.removeFolder) RemoveTree(Images());
+        EXPECT_FALSE(dlg->CaptureImage(c.reference));
+        ASSERT_EQ(dlg->boxes.size(), 1u);
+        EXPECT_EQ(dlg->boxes[0].text, L"Could not capture image. Please ensure write access to destination directory.");
+        EXPECT_EQ(dlg->boxes[0].caption, L"Capture Error");
+        EXPECT_EQ(dlg->boxes[0].type, UINT(MB_ICONERROR));
+        dlg->m_imagesFolder = keepImages;
+        dlg->m_referenceFolder = keepReference;
+    }
+    EXPECT_FALSE(Exists(Images()));
+}
+
+TEST(MainDialogFresh, NoPaintedFrameIsACaptureFailure) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring root = std::wstring(temp) + L"main_dialog_fresh_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(root.c_str(), nullptr);
+    FakeSource source{"Dark"};
+    source.hasFrame = false;
+    auto* webcams = new FakeProvider;
+    webcams->list.push_back(&source);
+    CompositeVideoSourceProvider provider{webcams, new FakeProvider};
+    {
+        TestDlg dlg(root);
+        dlg.m_provider = &provider;
+        ASSERT_TRUE(dlg.Create(IDD_LUMETRA_DIALOG));
+        dlg.m_videoDisplay.Invalidate(FALSE);
+        dlg.m_videoDisplay.UpdateWindow();
+        EXPECT_FALSE(dlg.CaptureImage(FALSE));
+        EXPECT_EQ(dlg.boxes.size(), 1u);
+        EXPECT_TRUE(Files(root + L"\\Lumetra").empty());
+        dlg.DestroyWindow();
+    }
+    RemoveTree(root);
+}
+
+TEST_F(MainDialog, ReferenceCaptureIsRefusedForAnExcludedCamera) {
+    dlg->m_exclusionList.push_back({"Cam One", "webcam"});
+    Click(IDC_CAPTURE_REFERENCE);
+    EXPECT_TRUE(Files(dlg->m_referenceFolder).empty());
+    EXPECT_TRUE(dlg->boxes.empty());
+    EXPECT_EQ(dlg->m_referenceDisplay.bitmap, nullptr);
+
+    dlg->m_exclusionList.clear();
+    Click(IDC_CAPTURE_REFERENCE);
+    EXPECT_EQ(Files(dlg->m_referenceFolder).size(), 1u);
+    EXPECT_TRUE(Files(Images(), L"*.bmp").empty());
+    EXPECT_NE(dlg->m_referenceDisplay.bitmap, nullptr);
+    EXPECT_EQ(dlg->m_referenceDisplay.width, kW);
+
+    Click(IDC_CLEAR_REFERENCE);
+    EXPECT_EQ(dlg->m_referenceDisplay.width, kW);
+    EXPECT_EQ(dlg->m_referenceDisplay.height, kH);
+}
+
+TEST(Exclusions, MatchByDescriptionAndNameBytes) {
+    FakeSource a{"Cam A"}, twin{"Cam A"}, other{"Cam A"}, lower{"cam A"}, accented{"Cam \xE9"};
+    other.name = "F40K";
+    std::vector<ExcludedCamera> list{{"Cam A", "webcam"}, {"Cam \xE9", "webcam"}};
+    struct Case {
+        const char* what;
+        const std::vector<ExcludedCamera>& list;
+        const VideoSource* source;
+        bool excluded;
+    };
+    std::vector<ExcludedCamera> empty;
+    for (Case c : {Case{"same values", list, &a, true}, Case{"new object, same values", list, &twin, true},
+                   Case{"other name", list, &other, false}, Case{"case differs", list, &lower, false},
+                   Case{"byte 0xE9", list, &accented, true}, Case{"empty list", empty, &a, false},
+                   Case{"no source", list, nullptr, false}})
+        EXPECT_EQ(IsExcluded(c.list, c.source), c.excluded) << c.what;
+}
+
+TEST_F(MainDialog, TheNoticeGoesAtTheFirstTimerMoreThanFiveSecondsOn) {
+    struct Step {
+        DWORD shownAt, timerAt;
+        bool stays;
+    };
+    for (Step s : {Step{1000, 6000, true}, Step{1000, 6001, false}, Step{0xFFFFF000, 0xFFFFF000 + 5000, true},
+                   Step{0xFFFFF000, 0x00000389, false}}) {
+        dlg->tick = s.shownAt;
+        dlg->ShowNotice(L"Uploading to cloud...");
+        dlg->tick = s.timerAt;
+        dlg->SendMessage(WM_TIMER, 2);
+        EXPECT_EQ(Text(*dlg, IDC_NOTICE), s.stays ? L"Uploading to cloud..." : L"") << std::hex << s.timerAt;
+        EXPECT_EQ(dlg->m_noticeShown, s.stays);
+    }
+    // A second notice restarts the count.
+    dlg->tick = 1000;
+    dlg->ShowNotice(L"first");
+    dlg->tick = 4000;
+    dlg->ShowNotice(L"second");
+    dlg->tick = 8000;
+    dlg->SendMessage(WM_TIMER, 3);
+    EXPECT_EQ(Text(*dlg, IDC_NOTICE), L"second");
+    dlg->tick = 9001;
+    dlg->SendMessage(WM_TIMER, 3);
+    EXPECT_EQ(Text(*dlg, IDC_NOTICE), L"");
+}
+
+TEST_F(MainDialog, TimerOneClearsOnlyTheCaptureNotice) {
+    const std::wstring notice = L"Image Captured" + std::wstring(66, L' ');
+    Click(IDC_CAPTURE_IMAGE);
+    EXPECT_EQ(Text(*dlg, IDC_STATUS), notice);
+    EXPECT_EQ(Files(Images(), L"*.bmp").size(), 1u);
+    dlg->SendMessage(WM_TIMER, 1);
+    EXPECT_EQ(Text(*dlg, IDC_STATUS), std::wstring(33, L' '));
+
+    Click(IDC_CAPTURE_IMAGE);
+    dlg->GetDlgItem(IDC_STATUS)->SetWindowText(L"a later text");
+    dlg->SendMessage(WM_TIMER, 1);
+    EXPECT_EQ(Text(*dlg, IDC_STATUS), L"a later text");
+
+    // A failed still leaves spaces, not the notice.
+    RemoveTree(Images());
+    Click(IDC_CAPTURE_IMAGE);
+    EXPECT_EQ(Text(*dlg, IDC_STATUS), std::wstring(66, L' '));
+    EXPECT_EQ(dlg->boxes.size(), 1u);
+}
+
+TEST_F(MainDialog, ASourceAskingForACaptureGetsOneStillPerPaint) {
+    source.nextResult = 10;
+    Paint();
+    source.nextResult = 1;
+    Paint();
+    EXPECT_EQ(Files(Images(), L"*.bmp").size(), 1u);
+}
+
+TEST(MainDialogDevices, FailedDevicesAreNamedOnLinesOfTheirOwn) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring root = std::wstring(temp) + L"main_dialog_dev_" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(root.c_str(), nullptr);
+    FakeSource good{"Good"}, bad{"Cam\xE9ra", false}, worse{"Other", false};
+    auto* webcams = new FakeProvider;
+    webcams->list = {&bad, &good, &worse};
+    CompositeVideoSourceProvider provider{webcams, new FakeProvider};
+    {
+        TestDlg dlg(root);
+        dlg.m_provider = &provider;
+        ASSERT_TRUE(dlg.Create(IDD_LUMETRA_DIALOG));
+        EXPECT_EQ(dlg.m_videoDisplay.source, &good);
+        ASSERT_EQ(dlg.boxes.size(), 1u);
+        EXPECT_EQ(dlg.boxes[0].caption, L"Device Error");
+        EXPECT_EQ(dlg.boxes[0].type, UINT(MB_ICONWARNING));
+        EXPECT_EQ(dlg.boxes[0].text, L"Some devices couldn't be initialized: \r\n\r\nCam\u00E9ra\r\nOther\r\n\r\n"
+                                     L"Check that the drivers are installed and the device(s) aren't in use.");
+        dlg.DestroyWindow();
+    }
+    RemoveTree(root);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    int result = RUN_ALL_TESTS();
+    Gdiplus::GdiplusShutdown(token);
+    return result;
+}

@@ -1,0 +1,261 @@
+// The test-details panel of the main dialog on template 102's real sorted lists, with a session
+// logged in at the stand-in cloud service.
+#include <gtest/gtest.h>
+#include "cloud/CendraClient.h"
+#include "res/resource.h"
+#include "standins/cloud/CendraStandin.h"
+#include "tests/maindialog/MainDialogFixture.h"
+#include "ui/StillImage.h"
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// Endoscopes of the cascade: two share model M1, one type has a single record; "m2" and "M2"
+// differ in case only.
+const char kFixture[] = R"({
+  "accounts": [{"username": "op", "password": "pw",
+                "reply": {"username": "Op", "organizationCode": "O", "velmoraId": "P1"}},
+               {"username": "none", "password": "pw",
+                "reply": {"username": "None", "organizationCode": "O", "velmoraId": "P2"}}],
+  "organisations": {
+    "P1": {
+      "locations": [{"location": "Main", "status": "Active"}, {"location": "Z\u00fcrich", "status": "Active"},
+                    {"location": "Empty", "status": "Active"}],
+      "endoscopes": [
+        {"location": "Main", "endoscope": "Flexible", "serial": "S1", "model": "M1", "status": "Active"},
+        {"location": "Main", "endoscope": "Rigid", "serial": "S2", "model": "M1", "status": "Active"},
+        {"location": "Main", "endoscope": "Rigid", "serial": "S3", "model": "M2", "status": "Active"},
+        {"location": "Main", "endoscope": "Rigid", "serial": "S4", "model": "m2", "status": "Active"},
+        {"location": "Z\u00fcrich", "endoscope": "Flexible", "serial": "Z1", "model": "ZM", "status": "Active"}],
+      "facilities": [{"nameFacility": "South", "status": "Active"}, {"nameFacility": "North", "status": "Active"}],
+      "testers": [{"first": "Ann", "last": "Lee", "status": "Active"}]
+    },
+    "P2": {"locations": [], "endoscopes": [], "facilities": [], "testers": []}
+  }
+})";
+
+class OnlineDlg : public TestDlg {
+public:
+    OnlineDlg(std::wstring profile, CendraClient* client) : TestDlg(std::move(profile), TRUE), client(client) {}
+    ~OnlineDlg() override { m_client = nullptr; }  // the test's own client
+    CendraClient* client;
+    using CLumetraDlg::AreTestDetailsComplete;
+    using CLumetraDlg::DoCaptureAction;
+
+protected:
+    void RunLogin() override {
+        m_client = client;
+        SetBannerText("Welcome, Op!");
+        FillAccountCombos();
+    }
+};
+
+std::vector<std::wstring> Items(CComboBox& list) {
+    std::vector<std::wstring> out;
+    for (int i = 0; i < list.GetCount(); ++i) {
+        CString t;
+        list.GetLBText(i, t);
+        out.push_back(t.str());
+    }
+    return out;
+}
+
+std::wstring Selected(CComboBox& list) {
+    if (list.GetCurSel() < 0) return L"<none>";
+    CString t;
+    list.GetLBText(list.GetCurSel(), t);
+    return t.str();
+}
+
+class Panel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client.Login("op", "pw");
+        ASSERT_TRUE(client.IsLoggedIn());
+        dlg = std::make_unique<OnlineDlg>(folder.path, &client);
+        dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
+        dlg->m_provider = &devices.provider;
+        ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
+        dlg->m_videoDisplay.Invalidate(FALSE);
+        dlg->m_videoDisplay.UpdateWindow();  // a painted frame to capture
+    }
+    void TearDown() override {
+        dlg->DestroyWindow();
+        dlg.reset();
+    }
+    // A user's pick: the selection and its notification.
+    void Pick(CComboBox& list, const wchar_t* text) {
+        int index = list.FindStringExact(-1, text);
+        ASSERT_GE(index, 0) << "no entry " << testing::PrintToString(std::wstring(text));
+        list.SetCurSel(index);
+        dlg->SendMessage(WM_COMMAND, MAKEWPARAM(list.GetDlgCtrlID(), CBN_SELCHANGE), (LPARAM)list.m_hWnd);
+    }
+    void Pick(CComboBox& list, int index) {
+        list.SetCurSel(index);
+        dlg->SendMessage(WM_COMMAND, MAKEWPARAM(list.GetDlgCtrlID(), CBN_SELCHANGE), (LPARAM)list.m_hWnd);
+    }
+
+    cendra_standin::Server server{kFixture};
+    CendraClient client{server.BaseUrl()};
+    TempProfile folder{L"panel"};
+    FakeDevices devices;
+    std::unique_ptr<OnlineDlg> dlg;
+};
+
+TEST_F(Panel, AfterTheLoginOnlyTheFacilityIsChosen) {
+    EXPECT_EQ(Items(dlg->m_facilityCombo), (std::vector<std::wstring>{L"North", L"South"}));
+    EXPECT_EQ(Selected(dlg->m_facilityCombo), L"North");
+    EXPECT_EQ(Items(dlg->m_locationCombo), (std::vector<std::wstring>{L"Empty", L"Main", L"Z\u00FCrich"}));
+    EXPECT_EQ(Items(dlg->m_operatorCombo), (std::vector<std::wstring>{L"Ann Lee"}));
+    EXPECT_EQ(Items(dlg->m_testResultCombo), (std::vector<std::wstring>{L"Fail", L"Pass"}));
+    for (CComboBox* list : {&dlg->m_locationCombo, &dlg->m_operatorCombo, &dlg->m_testResultCombo,
+                            &dlg->m_endoscopeTypeCombo, &dlg->m_serialCombo, &dlg->m_modelCombo})
+        EXPECT_EQ(list->GetCurSel(), CB_ERR);
+    EXPECT_FALSE(dlg->AreTestDetailsComplete());
+    EXPECT_EQ(Text(*dlg, IDC_BANNER), L"Welcome, Op!");
+    for (int id : {IDC_LOGOUT, IDC_FACILITY, IDC_TEST_DATE, IDC_COMMENTS})
+        EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(dlg->m_hWnd, id))) << id;
+}
+
+TEST_F(Panel, TheCascadeNarrowsAndRestores) {
+    using L = std::vector<std::wstring>;
+    const L allTypes{L"", L"Flexible", L"Rigid"}, allSerials{L"", L"S1", L"S2", L"S3", L"S4"}, allModels{L"", L"M1", L"M2"};
+    Pick(dlg->m_locationCombo, L"Main");
+    EXPECT_EQ(Items(dlg->m_endoscopeTypeCombo), allTypes);
+    EXPECT_EQ(Items(dlg->m_serialCombo), allSerials);
+    EXPECT_EQ(Items(dlg->m_modelCombo), allModels);  // "m2" listed once: the same ignoring case
+    ASSERT_NE(dlg->m_currentLocation, nullptr);
+    EXPECT_EQ(dlg->m_currentLocation->name, "Main");
+
+    struct Step {
+        const char* what;
+        CComboBox CLumetraDlg::*list;
+        const wchar_t* pick;  // null: the empty entry
+        L types, serials, models;
+        const wchar_t *type, *serial, *model;
+    };
+    const Step steps[] = {
+        {"one-record type", &CLumetraDlg::m_endoscopeTypeCombo, L"Flexible", allTypes, {L"", L"S1"}, {L"", L"M1"},
+         L"Flexible", L"S1", L"M1"},
+        {"empty type restores", &CLumetraDlg::m_endoscopeTypeCombo, nullptr, allTypes, allSerials, allModels,
+         L"<none>", L"<none>", L"<none>"},
+        {"type of three records", &CLumetraDlg::m_endoscopeTypeCombo, L"Rigid", allTypes, {L"", L"S2", L"S3", L"S4"},
+         {L"", L"M1", L"m2", L"M2"}, L"Rigid", L"<none>", L"<none>"},
+        {"model shared by two", &CLumetraDlg::m_modelCombo, L"M1", {L"", L"Rigid"}, {L"", L"S1", L"S2"}, {L"", L"M1"},
+         L"Rigid", L"", L"M1"},
+        {"empty model restores", &CLumetraDlg::m_modelCombo, nullptr, allTypes, allSerials, allModels, L"<none>",
+         L"<none>", L"<none>"},
+        {"serial", &CLumetraDlg::m_serialCombo, L"S1", {L"", L"Flexible"}, allSerials, {L"", L"M1"}, L"Flexible",
+         L"S1", L"M1"},
+        {"empty serial restores", &CLumetraDlg::m_serialCombo, nullptr, allTypes, allSerials, allModels, L"<none>",
+         L"<none>", L"<none>"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        CComboBox& list = (*dlg).*(s.list);
+        if (s.pick) Pick(list, s.pick);
+        else Pick(list, 0);
+        EXPECT_EQ(Items(dlg->m_endoscopeTypeCombo), s.types);
+        EXPECT_EQ(Items(dlg->m_serialCombo), s.serials);
+        EXPECT_EQ(Items(dlg->m_modelCombo), s.models);
+        EXPECT_EQ(Selected(dlg->m_endoscopeTypeCombo), s.type);
+        EXPECT_EQ(Selected(dlg->m_serialCombo), s.serial);
+        EXPECT_EQ(Selected(dlg->m_modelCombo), s.model);
+    }
+
+    // A location without endoscopes leaves only the empty entries.
+    Pick(dlg->m_locationCombo, L"Empty");
+    EXPECT_EQ(Items(dlg->m_endoscopeTypeCombo), L{L""});
+    EXPECT_EQ(Items(dlg->m_serialCombo), L{L""});
+    EXPECT_EQ(Items(dlg->m_modelCombo), L{L""});
+    EXPECT_EQ(dlg->m_currentLocation->name, "Empty");
+}
+
+TEST_F(Panel, ServiceTextShowsAndLooksUpAsUtf8) {
+    Pick(dlg->m_locationCombo, L"Z\u00FCrich");
+    EXPECT_EQ(Selected(dlg->m_locationCombo), L"Z\u00FCrich");
+    ASSERT_NE(dlg->m_currentLocation, nullptr);
+    EXPECT_EQ(dlg->m_currentLocation->name, "Z\xC3\xBCrich");
+    EXPECT_EQ(Items(dlg->m_serialCombo), (std::vector<std::wstring>{L"", L"Z1"}));
+}
+
+TEST_F(Panel, TheBannerEmptiesEveryListAndBothEdits) {
+    Pick(dlg->m_locationCombo, L"Main");
+    Pick(dlg->m_testResultCombo, L"Pass");
+    dlg->GetDlgItem(IDC_COMMENTS)->SetWindowText(L"note");
+    dlg->SetBannerText("");
+    for (CComboBox* list : {&dlg->m_facilityCombo, &dlg->m_locationCombo, &dlg->m_operatorCombo,
+                            &dlg->m_endoscopeTypeCombo, &dlg->m_serialCombo, &dlg->m_modelCombo})
+        EXPECT_EQ(list->GetCount(), 0);
+    EXPECT_EQ(Items(dlg->m_testResultCombo), (std::vector<std::wstring>{L"Fail", L"Pass"}));
+    EXPECT_EQ(dlg->m_testResultCombo.GetCurSel(), CB_ERR);
+    EXPECT_EQ(Text(*dlg, IDC_COMMENTS), L"");
+    EXPECT_EQ(Text(*dlg, IDC_BANNER), L"");
+    // The cue texts the edits were given (the lists' are sent too; Wine ignores those).
+    wchar_t cue[64] = {};
+    ::SendMessageW(::GetDlgItem(dlg->m_hWnd, IDC_RECOMMENDED_ACTIONS), EM_GETCUEBANNER, (WPARAM)cue, 64);
+    EXPECT_STREQ(cue, L"Recommended Actions");
+}
+
+TEST_F(Panel, AStillNeedsEveryListAndTakesTheShownDetails) {
+    const std::wstring refusal = L"Please ensure all metadata is defined before capture.";
+    dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
+    Pick(dlg->m_locationCombo, L"Main");
+    Pick(dlg->m_serialCombo, L"S2");
+    Pick(dlg->m_operatorCombo, L"Ann Lee");
+    dlg->DoCaptureAction();  // no test result yet
+    EXPECT_EQ(Text(*dlg, IDC_STATUS), refusal);
+    EXPECT_TRUE(Files(dlg->m_imagesFolder, L"*.bmp").empty());
+
+    Pick(dlg->m_testResultCombo, L"Pass");
+    dlg->GetDlgItem(IDC_COMMENTS)->SetWindowText(L"scratch \u00E9");
+    dlg->GetDlgItem(IDC_RECOMMENDED_ACTIONS)->SetWindowText(L"repair");
+    ASSERT_TRUE(dlg->AreTestDetailsComplete());
+    dlg->DoCaptureAction();
+    std::wstring bmp = dlg->m_imagesFolder + L"\\20210524140700_SiteA_0.bmp";
+    EXPECT_TRUE(Exists(bmp));
+    ASSERT_EQ(dlg->m_metadataCache.count(bmp), 1u);
+    const ImageMetadata& m = dlg->m_metadataCache[bmp];
+    EXPECT_EQ(m.facility, L"North");
+    EXPECT_EQ(m.location, L"Main");
+    EXPECT_EQ(m.serial, L"S2");
+    EXPECT_EQ(m.model, L"M1");
+    EXPECT_EQ(m.endoscopeType, L"Rigid");
+    EXPECT_EQ(m.operatorName, L"Ann Lee");
+    EXPECT_EQ(m.recommendedActions, L"repair");
+    EXPECT_EQ(m.testResult, L"Pass");
+    EXPECT_EQ(m.comments, L"scratch \u00E9");
+    EXPECT_EQ(m.testDate, L"05/24/2021");
+    EXPECT_EQ(m.testTime, L"14:07");
+    std::ifstream meta(std::filesystem::path(dlg->m_metadataFolder + L"20210524140700_SiteA_0.meta"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(meta)), {});
+    EXPECT_EQ(bytes, "North\r\nMain\r\nAnn Lee\r\nS2\r\nM1\r\nRigid\r\nrepair\r\nscratch \xC3\xA9\r\nPass\r\n"
+                     "05/24/2021\r\n14:07\r\n");
+}
+
+TEST_F(Panel, WithoutItsMetadataFolderAnOnlineStillIsRefusedWhole) {
+    RemoveTree(dlg->m_metadataFolder);
+    EXPECT_FALSE(dlg->CaptureImage(FALSE));
+    EXPECT_TRUE(Files(dlg->m_imagesFolder, L"*.bmp").empty());
+    EXPECT_TRUE(dlg->m_metadataCache.empty());
+    ASSERT_EQ(dlg->boxes.size(), 1u);
+    EXPECT_EQ(dlg->boxes[0].caption, L"Capture Error");
+}
+
+TEST(PanelEmptyAccount, ListsStayEmptyAndNothingIsComplete) {
+    cendra_standin::Server server{kFixture};
+    CendraClient client{server.BaseUrl()};
+    client.Login("none", "pw");
+    TempProfile folder{L"panel_empty"};
+    FakeDevices devices;
+    OnlineDlg dlg(folder.path, &client);
+    dlg.m_provider = &devices.provider;
+    ASSERT_TRUE(dlg.Create(IDD_LUMETRA_DIALOG));
+    EXPECT_EQ(dlg.m_facilityCombo.GetCount(), 0);
+    EXPECT_EQ(dlg.m_locationCombo.GetCount(), 0);
+    EXPECT_FALSE(dlg.AreTestDetailsComplete());
+    dlg.DestroyWindow();
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+// Still capture and the capture buttons.
+#include "ui/LumetraDlg.h"
+#include "recording/VideoRecorder.h"
+#include "res/resource.h"
+#include "ui/StillImage.h"
+#include <algorithm>
+
+namespace {
+const std::wstring kCaptureNotice = L"Image Captured" + std::wstring(66, L' ');
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring Text(CWnd* dialog, int id) {
+    CString text;
+    if (CWnd* control = dialog->GetDlgItem(id)) control->GetWindowText(text);
+    return text.str();
+}
+}
+
+ImageMetadata CLumetraDlg::ShownTestDetails() {
+    ImageMetadata m;
+    m.facility = Text(this, IDC_FACILITY);
+    m.location = Text(this, IDC_LOCATION);
+    m.operatorName = Text(this, IDC_OPERATOR);
+    m.serial = Text(this, IDC_SERIAL);
+    m.model = Text(this, IDC_MODEL);
+    m.endoscopeType = Text(this, IDC_ENDOSCOPE_TYPE);
+    m.recommendedActions = Text(this, IDC_RECOMMENDED_ACTIONS);
+    m.comments = Text(this, IDC_COMMENTS);
+    m.testResult = Text(this, IDC_TEST_RESULT);
+    m.testDate = Text(this, IDC_TEST_DATE);
+    m.testTime = Text(this, IDC_TEST_TIME);
+    return m;
+}
+
+void CLumetraDlg::WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record) {
+    ::WriteMetaFile(folder, fileName, record);
+}
+
+BOOL CLumetraDlg::CaptureImage(BOOL asReference) {
+    if (!GetDlgItem(IDC_FILE_PREFIX)) return FALSE;
+    const std::wstring& folder = asReference ? m_referenceFolder : m_imagesFolder;
+    HBITMAP bitmap = m_videoDisplay.GetBitmap();
+    bool written = false;
+    std::wstring stem, bmpPath;
+    ImageMetadata details;
+    // Without a folder the path would name the drive's root; without a painted frame, nothing.
+    if (!folder.empty() && bitmap) {
+        std::wstring timestamp = CTime(Now()).Format(L"%Y%m%d%H%M%S").str();
+        stem = MakeCaptureStem(timestamp, m_filePrefix, m_fileIndex, [&](const std::wstring& s) {
+            return Exists(folder + L"\\" + s + L".bmp") || Exists(m_metadataFolder + L"\\" + s + L".meta");
+        });
+        std::wstring path = folder + L"\\" + stem + L".bmp";
+        BitmapInfoPtr info = CreateBitmapInfo(bitmap);
+        written = info && WriteBmpFile(path, info.get(), bitmap, m_videoDisplay.memoryDC);
+        // Online an image is only whole with its details: without them it would upload empty.
+        if (written && m_online) {
+            details = ShownTestDetails();
+            if (!::WriteMetaFile(m_metadataFolder + L"\\", stem + L".meta", details)) {
+                ::DeleteFileW(path.c_str());
+                written = false;
+            }
+        }
+        bmpPath = path;
+    }
+    if (!written) {
+        ShowMessage(L"Could not capture image. Please ensure write access to destination directory.", L"Capture Error",
+                   MB_ICONERROR);
+        return FALSE;
+    }
+    if (asReference) {
+        m_referenceDisplay.SetImage(bitmap, m_videoDisplay.width, m_videoDisplay.height);
+        m_referenceDisplay.Invalidate(TRUE);
+        m_referenceDisplay.UpdateWindow();
+    }
+    if (m_online) m_metadataCache[bmpPath] = details;
+    return TRUE;
+}
+
+void CLumetraDlg::CaptureStillWithNotice() {
+    if (!m_statusText.m_hWnd) return;
+    m_statusText.SetWindowText(kCaptureNotice.c_str());
+    m_statusText.Invalidate(TRUE);
+    m_statusText.UpdateWindow();
+    if (CaptureImage(FALSE)) {
+        SetTimer(1, 1500);
+    } else {
+        m_statusText.SetWindowText(std::wstring(66, L' ').c_str());
+    }
+    m_statusText.Invalidate(TRUE);
+    m_statusText.UpdateWindow();
+}
+
+void CLumetraDlg::SetButtonWeight(CWnd* button, int weight) {
+    CFont& font = weight >= 700 ? m_boldFont : m_normalFont;
+    // Made once from the button's font and kept: the button uses it for the dialog's lifetime.
+    if (!font.GetSafeHandle()) {
+        LOGFONTW lf{};
+        CFont* current = button->GetFont();
+        if (current) current->GetLogFont(&lf);
+        else ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
+        lf.lfWeight = weight;
+        font.CreateFontIndirect(&lf);
+    }
+    button->SetFont(&font, TRUE);
+}
+
+void CLumetraDlg::OnCaptureImageMode() {
+    m_captureMode = 0;
+    CWnd* image = GetDlgItem(IDC_CAPTURE_IMAGE);
+    CWnd* video = GetDlgItem(IDC_CAPTURE_VIDEO);
+    if (!image || !video) return;
+    SetButtonWeight(video, FW_NORMAL);
+    DoCaptureAction();
+}
+
+void CLumetraDlg::OnCaptureVideoMode() {
+    m_captureMode = 1;
+    CWnd* image = GetDlgItem(IDC_CAPTURE_IMAGE);
+    if (!image) return;
+    image->EnableWindow(FALSE);
+    SetButtonWeight(image, FW_NORMAL);
+    CWnd* video = GetDlgItem(IDC_CAPTURE_VIDEO);
+    if (!video) return;
+    SetButtonWeight(video, FW_BOLD);
+    DoCaptureAction();
+}
+
+void CLumetraDlg::StopRecording() {
+    if (!m_recorder) return;
+    m_recorder->Stop();
+    m_videoDisplay.SetRecorder(nullptr);
+    delete m_recorder;
+    m_recorder = nullptr;
+    if (!m_statusText.m_hWnd) return;
+    if (CWnd* video = GetDlgItem(IDC_CAPTURE_VIDEO)) video->EnableWindow(TRUE);
+    if (CWnd* image = GetDlgItem(IDC_CAPTURE_IMAGE)) image->EnableWindow(TRUE);
+    m_captureVideoButton.ResetColors();
+    m_statusText.SetWindowText(std::wstring(66, L' ').c_str());
+    m_statusText.Invalidate(TRUE);
+    m_statusText.UpdateWindow();
+    if (CWnd* video = GetDlgItem(IDC_CAPTURE_VIDEO)) {
+        video->SetWindowText(L"Capture Video");
+        SetButtonWeight(video, FW_NORMAL);
+    }
+}
+
+void CLumetraDlg::StartRecording() {
+    m_captureVideoButton.SetColors(RGB(1, 1, 1), RGB(255, 0, 0));
+    m_captureVideoButton.SetWindowText(L"Stop Capture");
+    std::wstring timestamp = CTime(Now()).Format(L"%Y%m%d%H%M%S").str();
+    RecordingFormat format = RecordingFormatOf(m_videoDisplay.videoFormat);
+    m_videoDisplay.doubleFrames = format.doubleFrames;
+    CString prefix;
+    if (CWnd* edit = GetDlgItem(IDC_FILE_PREFIX)) edit->GetWindowText(prefix);
+    std::wstring stem = MakeCaptureStem(timestamp, prefix.str(), m_fileIndex, [&](const std::wstring& s) {
+        return Exists(m_imagesFolder + L"\\" + s + format.extension);
+    });
+    std::wstring path = m_imagesFolder + L"\\" + stem + format.extension;
+    int bits = m_videoDisplay.resolution ? m_videoDisplay.resolution->bitsPerPixel : 24;
+    m_recorder = NewRecorder(path, m_videoDisplay.width, m_videoDisplay.height, bits, m_videoDisplay.videoFormat);
+    int period = std::max<int>(static_cast<int>(m_videoDisplay.msBetweenPaints), 16);
+    // Without a painted frame there is no size to record at, and no folder means no file.
+    bool started = m_videoDisplay.GetBitmap() && !m_imagesFolder.empty() && m_recorder->Start(path, period);
+    if (!started) {
+        StopRecording();
+        ::DeleteFileW(path.c_str());
+        ShowMessage(L"Could not record video. Please ensure write access to destination directory.", L"Capture Error",
+                    MB_ICONERROR);
+        return;
+    }
+    m_videoDisplay.SetRecorder(m_recorder);
+    if (m_statusText.m_hWnd) m_statusText.SetWindowText(L"      Recording...     ");
+}
+
+CVideoRecorder* CLumetraDlg::NewRecorder(const std::wstring& path, int width, int height, int bits, int format) {
+    return new CVideoRecorder(path, width, height, bits, format);
+}
+
+LRESULT CLumetraDlg::OnRecordingStopped(WPARAM, LPARAM l) {
+    auto* recorder = reinterpret_cast<CVideoRecorder*>(l);
+    if (!recorder || recorder != m_recorder) return 0;  // ended meanwhile by the operator
+    bool full = recorder->State() == RecordingState::Full;
+    StopRecording();
+    if (full)
+        ShowMessage(L"The recording was stopped because the video file reached its size limit.", L"Recording Stopped",
+                    MB_ICONWARNING);
+    else
+        ShowMessage(L"Could not record video. Please ensure write access to destination directory.", L"Capture Error",
+                    MB_ICONERROR);
+    return 0;
+}
+
+void CLumetraDlg::DoCaptureAction() {
+    if (m_online && m_captureMode == 0 && !AreTestDetailsComplete()) {
+        if (!m_statusText.m_hWnd) return;
+        m_statusText.SetWindowText(L"Please ensure all metadata is defined before capture.");
+        m_statusText.Invalidate(TRUE);
+        m_statusText.UpdateWindow();
+        return;
+    }
+    if (m_captureMode == 0) {
+        CaptureStillWithNotice();
+        return;
+    }
+    if (m_recorder) StopRecording();
+    else StartRecording();
+}

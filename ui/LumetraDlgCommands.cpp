@@ -1,0 +1,171 @@
+// The main dialog after start-up: device events, keys, timers, colours, the reference and folder
+// commands, and closing.
+#include "ui/LumetraDlg.h"
+#include "cloud/DialogLook.h"
+#include "cloud/EditImageCendraDlg.h"
+#include "cloud/SelectReferenceImageCendraDlg.h"
+#include "cloud/UploadCendraDlg.h"
+#include "recording/VideoRecorder.h"
+#include "res/resource.h"
+#include "ui/SettingsDlg.h"
+#include "video/CompositeVideoSourceProvider.h"
+#include <shobjidl.h>
+#include <wrl/client.h>
+#include <algorithm>
+#include <cstdlib>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+const std::wstring kCaptureNotice = L"Image Captured" + std::wstring(66, L' ');
+}
+
+LRESULT CLumetraDlg::OnGraphNotify(WPARAM, LPARAM l) {
+    if (l == 27) m_provider->CheckDeviceLost();
+    return 0;
+}
+
+BOOL CLumetraDlg::PreTranslateMessage(MSG* msg) {
+    // Keys skip the dialog's own navigation: Tab, Enter and Esc neither move the focus nor close it.
+    if (msg->message == WM_KEYDOWN || msg->message == WM_TIMER) return FALSE;
+    BOOL result = CDialogEx::PreTranslateMessage(msg);
+    if (msg->message == WM_KEYUP && msg->wParam == VK_SPACE) {
+        // On these buttons the space bar is a click, which runs its own command.
+        bool clicks = false;
+        if (::GetParent(msg->hwnd) == m_hWnd) {
+            int id = ::GetDlgCtrlID(msg->hwnd);
+            clicks = id == IDC_CAPTURE_IMAGE || id == IDC_CAPTURE_VIDEO || id == IDC_CAPTURE_REFERENCE;
+        }
+        if (!clicks) DoCaptureAction();
+    }
+    return result;
+}
+
+void CLumetraDlg::OnTimer(UINT_PTR id) {
+    if (id == 2) {
+        CWnd* date = GetDlgItem(IDC_TEST_DATE);
+        CWnd* time = GetDlgItem(IDC_TEST_TIME);
+        if (!date || !time) return;
+        UpdateClock();
+        for (CWnd* edit : {date, time}) {
+            edit->Invalidate(TRUE);
+            edit->UpdateWindow();
+        }
+    }
+    if (id == 1) {
+        KillTimer(1);
+        // A later text (a refusal, a recording) is not the notice's to clear.
+        CString shown;
+        if (m_statusText.m_hWnd) m_statusText.GetWindowText(shown);
+        if (m_statusText.m_hWnd && shown.str() == kCaptureNotice) {
+            m_statusText.SetWindowText(std::wstring(33, L' ').c_str());
+            m_statusText.Invalidate(TRUE);
+            m_statusText.UpdateWindow();
+        }
+    }
+    if (m_noticeShown && NoticeExpired(m_noticeTick, TickCount())) {
+        m_noticeShown = false;
+        m_noticeTick = TickCount();
+        SetDlgItemText(IDC_NOTICE, L"");
+    }
+}
+
+void CLumetraDlg::ShowNotice(std::wstring text) {
+    SetDlgItemText(IDC_NOTICE, text.c_str());
+    m_noticeShown = true;
+    m_noticeTick = TickCount();
+}
+
+HBRUSH CLumetraDlg::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) {
+    if (ctlColor == CTLCOLOR_STATIC && wnd && wnd->GetDlgCtrlID() == IDC_STATUS) {
+        dc->SetTextColor(RGB(255, 0, 0));
+        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    }
+    HBRUSH brush = CDialogEx::OnCtlColor(dc, wnd, ctlColor);
+    if (wnd && (wnd->GetExStyle() & WS_EX_TRANSPARENT)) {
+        dc->SetBkColor(RGB(255, 255, 255));
+        return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    }
+    return brush;
+}
+
+void CLumetraDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialogEx::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    CRect client;
+    GetClientRect(&client);
+    int x = (client.Width() - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.Height() - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    dc.DrawIcon(x, y, m_icon);
+}
+
+HCURSOR CLumetraDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_icon); }
+
+void CLumetraDlg::OnSysCommand(UINT id, LPARAM l) { CDialogEx::OnSysCommand(id, l); }
+
+BOOL CLumetraDlg::OnEraseBkgnd(CDC* dc) { return EraseBackgroundWhite(this, dc); }
+
+void CLumetraDlg::OnSettings() {
+    // Every choice takes effect at once; the result says nothing.
+    CSettingsDlg dlg(m_provider, &m_videoDisplay, &m_exclusionList);
+    dlg.DoModal();
+}
+void CLumetraDlg::OnOpenReferenceImage() {}
+void CLumetraDlg::OnLogout() {}
+void CLumetraDlg::OnUpload() {}
+void CLumetraDlg::OnEditImages() {}
+
+void CLumetraDlg::OnClearReference() {
+    m_referenceDisplay.SetImage(nullptr, m_videoDisplay.width, m_videoDisplay.height);
+    m_referenceDisplay.Invalidate(TRUE);
+    m_referenceDisplay.UpdateWindow();
+}
+
+void CLumetraDlg::OnCaptureReference() {
+    if (IsExcluded(m_exclusionList, m_videoDisplay.source)) return;
+    CaptureImage(TRUE);
+}
+
+void CLumetraDlg::OnFilePrefixChanged() {
+    CString text;
+    if (CWnd* edit = GetDlgItem(IDC_FILE_PREFIX)) edit->GetWindowText(text);
+    m_filePrefix = text.str();
+}
+
+void CLumetraDlg::OnFileLocation() {
+    ComPtr<IFileOpenDialog> picker;
+    if (FAILED(::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&picker))))
+        return;
+    FILEOPENDIALOGOPTIONS options = 0;
+    picker->GetOptions(&options);
+    picker->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    ComPtr<IShellItem> start;
+    if (SUCCEEDED(::SHCreateItemFromParsingName(m_imagesFolder.c_str(), nullptr, IID_PPV_ARGS(&start)))) {
+        picker->SetDefaultFolder(start.Get());
+        picker->SetFolder(start.Get());
+    }
+    if (FAILED(picker->Show(nullptr))) return;
+    ComPtr<IShellItem> result;
+    if (FAILED(picker->GetResult(&result))) return;
+    wchar_t* path = nullptr;
+    if (FAILED(result->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return;
+    std::wstring chosen = path;
+    ::CoTaskMemFree(path);
+    CWnd* folder = GetDlgItem(IDC_IMAGES_FOLDER);
+    if (!folder) return;
+    folder->SetWindowText(chosen.c_str());
+    MakeFolders(chosen);
+}
+
+void CLumetraDlg::OnClose() {
+    StopRecording();  // the file is finished before the process ends
+    std::vector<VideoSource*> closed = m_provider->CloseAllSources();
+    // A live source the list no longer holds (a lost webcam) still has its graph.
+    VideoSource* live = m_videoDisplay.source;
+    if (live && std::find(closed.begin(), closed.end(), live) == closed.end()) live->Close();
+    std::exit(0);
+}
