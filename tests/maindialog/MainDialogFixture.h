@@ -1,9 +1,12 @@
 // The main dialog in a test process: fake devices, a temporary profile folder, and a dialog whose
 // clocks, profile folder and message boxes are the test's.
 #pragma once
+#include <gtest/gtest.h>
+#include "res/resource.h"
 #include "ui/LumetraDlg.h"
 #include "video/CompositeVideoSourceProvider.h"
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,3 +134,32 @@ inline std::wstring Text(CWnd& dlg, int id) {
     dlg.GetDlgItem(id)->GetWindowText(t);
     return t.str();
 }
+
+// A dialog of class Dlg made on the fake devices in a fresh profile, at 2021-05-24 14:07:00, with
+// one frame painted.
+template <class Dlg>
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dlg = std::make_unique<Dlg>(folder.path);
+        dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
+        dlg->m_provider = &devices.provider;
+        ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
+        Paint();
+    }
+    void TearDown() override {
+        dlg->DestroyWindow();
+        dlg.reset();
+    }
+    void Paint() {
+        dlg->m_videoDisplay.Invalidate(FALSE);
+        dlg->m_videoDisplay.UpdateWindow();
+    }
+    void Click(int id) {
+        dlg->SendMessage(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)::GetDlgItem(dlg->m_hWnd, id));
+    }
+
+    TempProfile folder{L"main_dialog_test"};
+    FakeDevices devices;
+    std::unique_ptr<Dlg> dlg;
+};

@@ -12,31 +12,11 @@
 
 namespace {
 
-class MainDialog : public ::testing::Test {
+class MainDialog : public DialogTest<TestDlg> {
 protected:
-    void SetUp() override {
-        dlg = std::make_unique<TestDlg>(root);
-        dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
-        dlg->m_provider = &devices.provider;
-        ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
-        Paint();
-    }
-    void TearDown() override {
-        dlg->DestroyWindow();
-        dlg.reset();
-    }
-    void Paint() {
-        dlg->m_videoDisplay.Invalidate(FALSE);
-        dlg->m_videoDisplay.UpdateWindow();
-    }
-    void Click(int id) { dlg->SendMessage(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)::GetDlgItem(dlg->m_hWnd, id)); }
-    std::wstring Images() const { return root + L"\\Lumetra"; }
-
-    TempProfile folder{L"main_dialog_test"};
+    std::wstring Images() const { return folder.path + L"\\Lumetra"; }
     const std::wstring& root = folder.path;
-    FakeDevices devices;
     FakeSource& source = devices.source;
-    std::unique_ptr<TestDlg> dlg;
 };
 
 TEST_F(MainDialog, StartsWithTheFoldersTheLiveSourceAndTheOfflineLayout) {

@@ -58,25 +58,12 @@ void Pump() {
     }
 }
 
-class Recording : public ::testing::Test {
+class Recording : public DialogTest<RecordingDlg> {
 protected:
     void SetUp() override {
-        dlg = std::make_unique<RecordingDlg>(folder.path);
-        dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
-        dlg->m_provider = &devices.provider;
-        ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
+        DialogTest::SetUp();
         dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
-        Paint();
     }
-    void TearDown() override {
-        dlg->DestroyWindow();
-        dlg.reset();
-    }
-    void Paint() {
-        dlg->m_videoDisplay.Invalidate(FALSE);
-        dlg->m_videoDisplay.UpdateWindow();
-    }
-    void Click(int id) { dlg->SendMessage(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)::GetDlgItem(dlg->m_hWnd, id)); }
 
     struct State {
         int mode;
@@ -98,9 +85,6 @@ protected:
         if (s.recording && s.mode == 1) EXPECT_EQ(Text(*dlg, IDC_STATUS), L"      Recording...     ");
     }
 
-    TempProfile folder{L"recording_test"};
-    FakeDevices devices;
-    std::unique_ptr<RecordingDlg> dlg;
 };
 
 TEST_F(Recording, ButtonsAndSpaceFollowTheStateTable) {
