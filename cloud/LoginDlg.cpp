@@ -81,13 +81,7 @@ void CLoginDlg::ReleaseLogo() {
 
 void CLoginDlg::ExitWithoutLogin() {
     // As the main window's close: the recording ends and every source lets its device go first.
-    if (m_mainDlg) {
-        m_mainDlg->StopRecording();
-        std::vector<VideoSource*> closed;
-        if (m_mainDlg->m_provider) closed = m_mainDlg->m_provider->CloseAllSources();
-        VideoSource* live = m_mainDlg->m_videoDisplay.source;
-        if (live && std::find(closed.begin(), closed.end(), live) == closed.end()) live->Close();
-    }
+    if (m_mainDlg && m_mainDlg->m_provider) m_mainDlg->CloseDevices();
     std::exit(1);
 }
 

@@ -37,6 +37,8 @@ public:
     // Ends a running recording: the encoder finishes its file, the live view stops feeding it,
     // the capture controls show idle again. Nothing when none runs.
     void StopRecording();
+    // Before the process ends: the recording finished, every source closed, the live one too.
+    void CloseDevices();
     // Empties the test-details panel, then shows text (the service's UTF-8) in the banner.
     void SetBannerText(std::string text);
 

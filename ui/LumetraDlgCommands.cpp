@@ -161,11 +161,15 @@ void CLumetraDlg::OnFileLocation() {
     MakeFolders(chosen);
 }
 
-void CLumetraDlg::OnClose() {
+void CLumetraDlg::CloseDevices() {
     StopRecording();  // the file is finished before the process ends
     std::vector<VideoSource*> closed = m_provider->CloseAllSources();
     // A live source the list no longer holds (a lost webcam) still has its graph.
     VideoSource* live = m_videoDisplay.source;
     if (live && std::find(closed.begin(), closed.end(), live) == closed.end()) live->Close();
+}
+
+void CLumetraDlg::OnClose() {
+    CloseDevices();
     std::exit(0);
 }
