@@ -1,8 +1,10 @@
 // The end-to-end driver against a test program of known behaviour.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include "standins/webcam/StandinWebcam.h"
 #include "tests/e2e/AppDriver.h"
 #include "tests/e2e/FixtureApp.h"
+#include "tests/support/TestSupport.h"
 
 using namespace e2e;
 
@@ -14,6 +16,7 @@ RunOptions Fixture(std::vector<std::wstring> arguments = {}) {
     RunOptions options;
     options.program = L"e2e_fixture.exe";
     options.images = false;
+    options.sharedTurns = false;  // its runs neither touch the profile folder nor look for webcams
     options.arguments = std::move(arguments);
     return options;
 }
@@ -111,7 +114,7 @@ TEST(Driver, GivesAFreshImagesFolderAndPutsTheOldOneBack) {
         SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
     }
     EXPECT_TRUE(Exists(marker));
-    EXPECT_FALSE(Exists(ImagesFolder() + L"\\metadata"));
+    EXPECT_FALSE(Exists(ImagesFolder() + L"\\metadata\\a.meta"));
     DeleteFileW(marker.c_str());
     if (!existed)
         RemoveDirectoryW(ImagesFolder().c_str());
@@ -134,6 +137,9 @@ const ControlCase kControls[] = {
     {IDC_FIXTURE_ASK, L"Button", L"Ask", {140, 27, 50, 14}, true},
     {IDC_FIXTURE_QUIT, L"Button", L"Quit 7", {140, 47, 50, 14}, true},
     {IDC_FIXTURE_DISABLED, L"Button", L"Disabled", {7, 47, 50, 14}, false},
+    {IDC_FIXTURE_SWATCH, L"Static", L"", {7, 67, 40, 20}, true},
+    {IDC_FIXTURE_RECOLOUR, L"Button", L"Recolour", {50, 67, 40, 14}, true},
+    {IDC_FIXTURE_PICK, L"Button", L"Pick", {93, 67, 40, 14}, true},
     {IDC_FIXTURE_ANCHOR, L"Button", L"Anchor", {0, 0, 50, 14}, true},  // placed by the program
 };
 
@@ -325,6 +331,150 @@ TEST(Driver, ResizesAWindowAndSeesItsLayout) {
         EXPECT_EQ(r.right - r.left, start.right - start.left);
         EXPECT_EQ(r.bottom - r.top, start.bottom - start.top);
     }
+}
+
+size_t CountOf(const Picture& picture, COLORREF colour) {
+    return picture.Count([&](COLORREF c) { return c == colour; });
+}
+
+TEST(Driver, SeesTheScreenPixelsOfAControlThatAnotherWindowCovered) {
+    App app(Fixture());
+    Window swatch = app.WaitForWindow(kDialog).ChildOrThrow(IDC_FIXTURE_SWATCH);
+    Picture first;
+    EXPECT_TRUE(WaitUntil([&] {  // once painted
+        first = swatch.ScreenPixels();
+        return CountOf(first, FIXTURE_SWATCH_FIRST) == first.pixels.size();
+    }, 5s)) << testing::PrintToString(first);
+    EXPECT_EQ(first.width, swatch.ClientSize().cx);
+    EXPECT_EQ(first.height, swatch.ClientSize().cy);
+
+    Overlay cover(swatch.ScreenRect());
+    Picture uncovered = swatch.ScreenPixels();
+    EXPECT_EQ(uncovered, first);
+
+    app.FindWindow(kDialog).ChildOrThrow(IDC_FIXTURE_RECOLOUR).Click();
+    app.WaitForOutputLine("colour=00cc11");
+    Picture second;
+    EXPECT_TRUE(WaitUntil([&] {
+        second = swatch.ScreenPixels();
+        return CountOf(second, FIXTURE_SWATCH_SECOND) == second.pixels.size();
+    }, 5s)) << testing::PrintToString(second);
+}
+
+// The focus in the program once its dialog is the active window; other tests' programs may take
+// the foreground at any time.
+Window FocusOnceActive(const App& app, Window dialog) {
+    Window focused;
+    WaitUntil([&] {
+        dialog.Activate();
+        return bool(focused = app.FocusedWindow());
+    }, 10s);
+    return focused;
+}
+
+TEST(Driver, FindsTheFocusedControl) {
+    App app(Fixture());
+    Window dialog = app.WaitForWindow(kDialog);
+    // The dialog manager's choice: the first tab stop.
+    EXPECT_EQ(FocusOnceActive(app, dialog).hwnd(), dialog.ChildOrThrow(IDC_FIXTURE_NAME).hwnd())
+        << FocusOnceActive(app, dialog).Describe();
+    dialog.ChildOrThrow(IDC_FIXTURE_GREET).MouseClick();  // a button takes the focus when pressed
+    app.WaitForOutputLine("greet");
+    EXPECT_EQ(FocusOnceActive(app, dialog).hwnd(), dialog.ChildOrThrow(IDC_FIXTURE_GREET).hwnd())
+        << FocusOnceActive(app, dialog).Describe();
+
+    // Another program's window comes to the front: no focus here until this one is active again.
+    App other(Fixture());
+    Window otherDialog = other.WaitForWindow(kDialog);
+    otherDialog.Activate();
+    EXPECT_TRUE(WaitUntil([&] { return !app.FocusedWindow(); })) << app.FocusedWindow().Describe();
+    EXPECT_EQ(FocusOnceActive(app, dialog).hwnd(), dialog.ChildOrThrow(IDC_FIXTURE_GREET).hwnd())
+        << FocusOnceActive(app, dialog).Describe();
+}
+
+const wchar_t kInstances[] = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\";
+
+std::optional<std::wstring> InstanceValue(const std::wstring& instance, const wchar_t* name) {
+    union {
+        wchar_t text[512];
+        DWORD number;
+    } value;
+    DWORD type = 0, bytes = sizeof value;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, (kInstances + instance).c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_DWORD,
+                     &type, &value, &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    return type == REG_DWORD ? std::to_wstring(value.number) : std::wstring(value.text);
+}
+
+bool Registered(const std::wstring& instance) { return InstanceValue(instance, L"CLSID").has_value(); }
+
+void WebcamTool(const std::wstring& arguments) {
+    ChildResult r = RunCaptured(L"\"" + StandinsDir() + L"\\webcam\\standin_webcam_reg.exe\" " + arguments);
+    ASSERT_TRUE(r.started && r.exitCode == 0) << r.output;
+}
+
+TEST(Driver, RegistersTheWebcamsOfARunForItAlone) {
+    const std::wstring stale = L"e2e-0-0-stale";  // as a driver that died would leave it
+    std::wstring a, b;
+    {
+        WebcamLock alone(true);  // nobody may see the stale one meanwhile
+        WebcamTool(L"add " + stale);
+        RunOptions options = Fixture();
+        options.webcams = std::vector<Webcam>{{L"a", L"YUY2 64x48", false}, {L"b", L"", true}};
+        App app(options);
+        a = app.WebcamName(L"a");
+        b = app.WebcamName(L"b");
+        EXPECT_NE(a, b);
+        EXPECT_FALSE(Registered(stale));
+        EXPECT_EQ(InstanceValue(a, L"FriendlyName"), a);
+        EXPECT_EQ(InstanceValue(a, L"StandinFormats"), L"YUY2 64x48");
+        EXPECT_EQ(InstanceValue(a, L"StandinFailBind"), L"0");
+        EXPECT_EQ(InstanceValue(b, L"StandinFormats"), kStandinDefaultFormats);
+        EXPECT_EQ(InstanceValue(b, L"StandinFailBind"), L"1");
+        EXPECT_THROW(app.WebcamName(L"c"), Error);
+
+        // The device's filter in the program would hold the event; here the test does.
+        HANDLE lost = CreateEventW(nullptr, TRUE, FALSE, StandinWebcamLostEvent(a).c_str());
+        ASSERT_TRUE(lost);
+        app.LoseWebcam(L"a");
+        EXPECT_EQ(WaitForSingleObject(lost, 0), WAIT_OBJECT_0);
+        CloseHandle(lost);
+        EXPECT_FALSE(Registered(a));
+        EXPECT_TRUE(Registered(b));
+    }
+    EXPECT_FALSE(Registered(b));
+}
+
+TEST(Driver, ReadsTheFolderPickerAndChoosesInIt) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring base = std::wstring(temp) + L"lumetra-e2e-pick-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring folders[] = {base, base + L"\\alpha", base + L"\\beta"};
+    for (const auto& folder : folders)
+        CreateDirectoryW(folder.c_str(), nullptr);
+    {
+        RunOptions options = Fixture();
+        options.environment[L"E2E_FIXTURE_FOLDER"] = base;
+        App app(options);
+        Window dialog = app.WaitForWindow(kDialog);
+        dialog.ChildOrThrow(IDC_FIXTURE_PICK).Click();
+        Window picker;
+        ASSERT_TRUE(WaitUntil([&] {
+            for (const Window& w : app.Windows({L"#32770", L""}))
+                if (w.hwnd() != dialog.hwnd())
+                    picker = w;
+            return bool(picker);
+        })) << app.Describe();
+        std::vector<std::wstring> listed;
+        EXPECT_TRUE(WaitUntil([&] { return (listed = PickerFolders(picker)).size() == 2; }));
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(listed, (std::vector<std::wstring>{L"alpha", L"beta"}));
+        ChooseInPicker(picker, folders[2]);
+        app.WaitForOutputLine("picked=" + Narrow(folders[2]));
+        EXPECT_TRUE(WaitUntil([&] { return !picker.exists(); }));
+    }
+    for (int i = 2; i >= 0; --i)
+        RemoveDirectoryW(folders[i].c_str());
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 //   --box   a message box "Fixture Notice" before the dialog
 //   --hang  no window, never ends
 //   --exit  no window, ends at once with FIXTURE_EARLY_EXIT_CODE
+// "Pick" opens the shell's folder picker in the folder named by E2E_FIXTURE_FOLDER, as a program
+// without a file dialog class of its own does.
 #include <windows.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,9 @@
 #include "tests/e2e/FixtureApp.h"
 
 namespace {
+
+COLORREF g_swatch = FIXTURE_SWATCH_FIRST;
+HBRUSH g_swatchBrush;
 
 void Say(const wchar_t* format, ...) {
     va_list args;
@@ -53,6 +59,37 @@ void KeepAnchorInCorner(HWND dialog) {
                client.bottom - FIXTURE_ANCHOR_MARGIN - h, w, h, TRUE);
 }
 
+void PickFolder() {
+    IFileOpenDialog* picker = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&picker)))) {
+        Say(L"picked=(no dialog)");
+        return;
+    }
+    FILEOPENDIALOGOPTIONS options = 0;
+    picker->GetOptions(&options);
+    picker->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    wchar_t start[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"E2E_FIXTURE_FOLDER", start, MAX_PATH);
+    IShellItem* folder = nullptr;
+    if (*start && SUCCEEDED(SHCreateItemFromParsingName(start, nullptr, IID_PPV_ARGS(&folder)))) {
+        picker->SetDefaultFolder(folder);
+        picker->SetFolder(folder);
+        folder->Release();
+    }
+    IShellItem* result = nullptr;
+    wchar_t* path = nullptr;
+    if (SUCCEEDED(picker->Show(nullptr)) && SUCCEEDED(picker->GetResult(&result)) &&
+        SUCCEEDED(result->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        Say(L"picked=%ls", path);
+        CoTaskMemFree(path);
+    } else {
+        Say(L"picked=(cancelled)");
+    }
+    if (result)
+        result->Release();
+    picker->Release();
+}
+
 void OnCommand(HWND dialog, int id, int code) {
     wchar_t text[256] = L"";
     switch (id) {
@@ -64,6 +101,16 @@ void OnCommand(HWND dialog, int id, int code) {
         break;
     case IDC_FIXTURE_DISABLED:
         Say(L"disabled clicked");
+        break;
+    case IDC_FIXTURE_RECOLOUR:
+        g_swatch = g_swatch == FIXTURE_SWATCH_FIRST ? FIXTURE_SWATCH_SECOND : FIXTURE_SWATCH_FIRST;
+        DeleteObject(g_swatchBrush);
+        g_swatchBrush = CreateSolidBrush(g_swatch);
+        InvalidateRect(GetDlgItem(dialog, IDC_FIXTURE_SWATCH), nullptr, TRUE);
+        Say(L"colour=%06lx", (unsigned long)g_swatch);
+        break;
+    case IDC_FIXTURE_PICK:
+        PickFolder();
         break;
     case IDC_FIXTURE_QUIT:
         wprintf(L"quitting\n");  // not flushed: exit() must do it
@@ -99,6 +146,10 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SIZE:
         KeepAnchorInCorner(dialog);
         return TRUE;
+    case WM_CTLCOLORSTATIC:
+        if (GetDlgCtrlID((HWND)lParam) == IDC_FIXTURE_SWATCH)
+            return (INT_PTR)g_swatchBrush;
+        return FALSE;
     case WM_DRAWITEM: {
         auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
         FillRect(item->hDC, &item->rcItem, GetSysColorBrush(COLOR_BTNFACE));
@@ -123,6 +174,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     SayStartUp();
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    g_swatchBrush = CreateSolidBrush(g_swatch);
     if (wcsstr(commandLine, L"--hang")) {
         Say(L"hanging");
         Sleep(INFINITE);

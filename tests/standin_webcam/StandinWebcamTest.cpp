@@ -4,6 +4,7 @@
 #include "standins/webcam/MediaType.h"
 #include "standins/webcam/StandinPattern.h"
 #include "standins/webcam/StandinWebcam.h"
+#include "tests/support/TestSupport.h"
 
 #include <dshow.h>
 #include <qedit.h>
@@ -311,13 +312,19 @@ std::vector<Device> Devices() {
     };
 }
 
+// Held alone while the devices are registered: a program that another test starts meanwhile would
+// list them, and the failing one would show it an error.
+std::unique_ptr<WebcamLock> g_webcamLock;
+
 class StandinWebcamTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
+        g_webcamLock = std::make_unique<WebcamLock>(true);
         for (const auto& d : Devices()) ASSERT_EQ(RunTool(L"add " + Instance(d.name) + L" " + d.options), 0u);
     }
     static void TearDownTestSuite() {
         for (const auto& d : Devices()) RunTool(L"remove " + Instance(d.name));
+        g_webcamLock.reset();
     }
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
     void TearDown() override { CoUninitialize(); }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 #include "standins/webcam/StandinPattern.h"
@@ -40,6 +41,9 @@ const DeviceConfig kDevices[] = {
 std::string Listed(const wchar_t* name) { return Narrow(std::wstring(name) + L" " + Instance(L"")); }
 
 HMODULE g_standin;
+// Held alone while the devices are registered: a program that another test starts meanwhile would
+// list them, and the failing one would show it an error.
+std::unique_ptr<WebcamLock> g_webcamLock;
 StandinWebcamRemoveFn g_remove;
 StandinWebcamLoseFn g_lose;
 
@@ -110,6 +114,7 @@ testing::AssertionResult IsPatternFrame(const Frame& frame, int w, int h) {
 class WebCamDeviceTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
+        g_webcamLock = std::make_unique<WebcamLock>(true);
         g_standin = LoadLibraryW(FromBuild(STANDIN_WEBCAM_REL).c_str());
         ASSERT_TRUE(g_standin);
         auto add = reinterpret_cast<StandinWebcamAddFn>(GetProcAddress(g_standin, "StandinWebcamAdd"));
@@ -125,7 +130,9 @@ protected:
         }
     }
     static void TearDownTestSuite() {
-        for (const DeviceConfig& d : kDevices) g_remove(Instance(d.instance).c_str());
+        if (g_remove)
+            for (const DeviceConfig& d : kDevices) g_remove(Instance(d.instance).c_str());
+        g_webcamLock.reset();
     }
 
     VideoSource* Source(const wchar_t* name) {

@@ -1,0 +1,147 @@
+// Which devices the program finds and uses: none, a webcam that cannot be set up, webcams alone,
+// one it cannot show, and one that is unplugged while it is shown. Each run has the virtual
+// webcams to itself.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include "tests/e2e/Scenario.h"
+
+using namespace e2e;
+
+namespace {
+
+const wchar_t kDeviceErrorHeading[] = L"Some devices couldn't be initialized: ";
+const wchar_t kDeviceErrorEnd[] = L"Check that the drivers are installed and the device(s) aren't in use.";
+
+std::vector<std::wstring> Lines(const std::wstring& text) {
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    lines.push_back(text.substr(start));
+    for (auto& line : lines)
+        if (!line.empty() && line.back() == L'\r')
+            line.pop_back();
+    return lines;
+}
+
+RunOptions WebcamRun(std::vector<Webcam> webcams) {
+    RunOptions options;
+    options.freshImagesFolder = true;
+    options.webcams = std::move(webcams);
+    return options;
+}
+
+// The still that the space bar at the live view takes next, once the live view shows a picture.
+std::wstring NextStill(Window dialog) {
+    std::vector<std::wstring> before = FileNames(ImagesFolder());
+    dialog.ChildOrThrow(kLiveView).PressKey(VK_SPACE);
+    std::vector<std::wstring> after = WaitForFiles(ImagesFolder(), before.size() + 1);
+    std::vector<std::wstring> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    if (added.size() != 1)
+        throw Error(std::to_string(added.size()) + " stills for one space bar");
+    return ImagesFolder() + L"\\" + added[0];
+}
+
+// The live view shows a moving picture: something was painted and it changes.
+testing::AssertionResult Streams(Window live) {
+    Picture first = live.ScreenPixels(), later;
+    if (WaitUntil([&] { return (later = live.ScreenPixels()) != first && later != Picture{}; }, 10s))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "a still picture: " << testing::PrintToString(later);
+}
+
+TEST(Devices, NoDeviceAtAllEndsTheProgramAfterOneMessage) {
+    RunOptions options;
+    options.webcams = std::vector<Webcam>{};  // nobody's
+    App app(options);
+    Window box = app.WaitForMessageBox(L"No Devices Found");
+    EXPECT_EQ(App::MessageBoxText(box), L"No video devices detected. Please connect a device and restart Lumetra.");
+    Sleep(500);  // another box would be there by now
+    std::vector<Window> shown = app.Windows({L"#32770", L""});
+    EXPECT_EQ(shown.size(), 1u) << app.Describe();
+    app.DismissMessageBox(L"No Devices Found");
+    ASSERT_TRUE(app.WaitForExit()) << app.Describe();
+    EXPECT_EQ(app.ExitCode(), 1u);
+}
+
+TEST(Devices, AWebcamThatCannotBeSetUpIsNamedAndTheCameraShown) {
+    RunOptions options = WebcamRun({{L"broken", L"YUY2 160x120", true}});
+    options.camera = true;
+    App app(options);
+    Window box = app.WaitForMessageBox(L"Device Error");
+    std::vector<std::wstring> lines = Lines(App::MessageBoxText(box));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), kDeviceErrorHeading);
+    EXPECT_EQ(lines.back(), kDeviceErrorEnd);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), app.WebcamName(L"broken")), 1)
+        << testing::PrintToString(lines);
+    app.DismissMessageBox(L"Device Error");
+    Window dialog = app.WaitForWindow(kMainDialog);
+    Sleep(500);
+    EXPECT_FALSE(app.FindWindow({L"#32770", L"Device Error"})) << "a second box";
+    EXPECT_TRUE(Streams(dialog.ChildOrThrow(kLiveView)));
+    Bitmap still;
+    EXPECT_TRUE(ParseBitmap(ReadBytes(NextStill(dialog)), &still));
+    EXPECT_EQ(still.width, 202) << "not the camera's";
+}
+
+TEST(Devices, AWebcamAloneGivesUprightFramesOfItsSequence) {
+    App app(WebcamRun({{L"only", L"", false}}));  // the stand-in's formats: the smallest, 160x120, first
+    Window dialog = app.WaitForWindow(kMainDialog);
+    ASSERT_TRUE(Streams(dialog.ChildOrThrow(kLiveView)));
+    std::wstring path = NextStill(dialog);
+    std::string file = ReadBytes(path);
+    EXPECT_EQ(file.size(), 57654u);
+    Bitmap still;
+    ASSERT_TRUE(ParseBitmap(file, &still));
+    EXPECT_EQ(still.width, 160);
+    EXPECT_EQ(still.height, 120);
+    EXPECT_TRUE(WebcamFrameNumber(still).has_value()) << "no frame of the virtual webcam, upright";
+}
+
+bool HaveMjpegDecoder() {
+    CLSID decoder;  // the system's MJPEG decompressor filter
+    CLSIDFromString(L"{301056D0-6DFF-11D2-9EEB-006008039E37}", &decoder);
+    CoInitialize(nullptr);
+    IUnknown* filter = nullptr;
+    bool found = SUCCEEDED(CoCreateInstance(decoder, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, (void**)&filter));
+    if (filter)
+        filter->Release();
+    CoUninitialize();
+    return found;
+}
+
+TEST(Devices, AWebcamOfMotionJpegOnlyRunsButCannotCaptureWithoutADecoder) {
+    if (HaveMjpegDecoder())
+        GTEST_SKIP() << "the system can show motion JPEG";
+    App app(WebcamRun({{L"mjpg", L"MJPG 640x480", false}}));
+    Window dialog = app.WaitForWindow(kMainDialog);
+    Sleep(1000);  // time enough to show a frame, were there one
+    dialog.ChildOrThrow(kLiveView).PressKey(VK_SPACE);
+    EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
+    EXPECT_TRUE(FileNames(ImagesFolder()).empty()) << testing::PrintToString(FileNames(ImagesFolder()));
+    EXPECT_TRUE(app.Running()) << app.Describe();
+}
+
+TEST(Devices, AnUnpluggedWebcamGivesWayToTheNext) {
+    // Told apart by their sizes; which one comes first is the system's enumeration order.
+    App app(WebcamRun({{L"first", L"YUY2 160x120", false}, {L"second", L"YUY2 320x240", false}}));
+    Window dialog = app.WaitForWindow(kMainDialog);
+    Window live = dialog.ChildOrThrow(kLiveView);
+    ASSERT_TRUE(Streams(live));
+    Bitmap shown;
+    ASSERT_TRUE(ParseBitmap(ReadBytes(NextStill(dialog)), &shown));
+    ASSERT_TRUE(shown.width == 160 || shown.width == 320) << shown.width;
+    const bool firstShown = shown.width == 160;
+    app.LoseWebcam(firstShown ? L"first" : L"second");
+
+    Sleep(3000);  // generous: the graph's event, the new list and the new source's first frames
+    Bitmap next;
+    ASSERT_TRUE(ParseBitmap(ReadBytes(NextStill(dialog)), &next));
+    EXPECT_EQ(next.width, firstShown ? 320 : 160) << "still the unplugged webcam's";
+    EXPECT_TRUE(WebcamFrameNumber(next).has_value());
+    EXPECT_TRUE(Streams(live));
+}
+
+}  // namespace

@@ -1,0 +1,403 @@
+// Video recordings worked from outside the program: the capture button and the space bar start and
+// stop them, closing the window finishes one, a destination that cannot be written refuses one, the
+// format chosen in Settings makes the next file, and a resolution change ends one at the old size.
+// The files are read back here, with the system's AVIFile for the AVI ones.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <chrono>
+#include "res/SettingsResource.h"
+#include "standins/fk40/LycStandin.h"
+#include "tests/avi/AviTestSupport.h"
+#include "tests/e2e/Scenario.h"
+#include "video/LycApi.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr int kCaptureVideo = 1041, kSettingsButton = 1006;
+const WindowQuery kSettings{L"#32770", L"Settings"};
+
+const std::wstring kRecordingNotice = L"      Recording...     ";
+const std::wstring kNoticeGone(66, L' ');
+const wchar_t kRecordErrorText[] = L"Could not record video. Please ensure write access to destination directory.";
+
+bool EndsWith(const std::wstring& name, const std::wstring& end) {
+    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+}
+
+// A recording's name is <14 digits>_<prefix>_<n><extension>, as a still's with its own extension.
+std::optional<int> RecordingIndex(const std::wstring& name, const std::wstring& prefix, const std::wstring& extension) {
+    if (!EndsWith(name, extension))
+        return std::nullopt;
+    return StillIndex(name.substr(0, name.size() - extension.size()) + L".bmp", prefix);
+}
+
+std::vector<std::wstring> WithExtension(const std::vector<std::wstring>& names, const std::wstring& extension) {
+    std::vector<std::wstring> found;
+    for (const auto& name : names)
+        if (EndsWith(name, extension))
+            found.push_back(name);
+    return found;
+}
+
+std::vector<std::wstring> Added(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
+    std::vector<std::wstring> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    return added;
+}
+
+// The capture controls as the operator sees them.
+struct CaptureControls {
+    std::wstring caption, status;
+    bool videoEnabled = false, imageEnabled = false;
+    bool red = false;  // most of the button's face is RGB(255, 0, 0)
+};
+
+CaptureControls ControlsOf(const Window& dialog, bool lookAtColour) {
+    CaptureControls c;
+    Window video = dialog.ChildOrThrow(kCaptureVideo);
+    c.caption = video.Text();
+    c.status = dialog.ChildOrThrow(kStatus).Text();
+    c.videoEnabled = video.Enabled();
+    c.imageEnabled = dialog.ChildOrThrow(kCaptureImage).Enabled();
+    if (lookAtColour) {
+        Picture face = video.ScreenPixels();
+        c.red = face.Count([](COLORREF p) { return p == RGB(255, 0, 0); }) > face.pixels.size() / 2;
+    }
+    return c;
+}
+
+// Whether the controls show a recording (or none) now or within a little while. A modal dialog of
+// the program's stays above the main window, so with one open the colour is not looked at.
+testing::AssertionResult ShowsRecording(const Window& dialog, bool recording, bool lookAtColour = true) {
+    CaptureControls c;
+    auto shows = [&] {
+        c = ControlsOf(dialog, lookAtColour);
+        bool colour = !lookAtColour || c.red == recording;
+        if (recording)
+            return c.caption == L"Stop Capture" && c.status == kRecordingNotice && c.videoEnabled && !c.imageEnabled &&
+                   colour;
+        return c.caption == L"Capture Video" && c.status == kNoticeGone && c.videoEnabled && c.imageEnabled && colour;
+    };
+    if (WaitUntil(shows, 10s))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "caption \"" << Narrow(c.caption) << "\", status \"" << Narrow(c.status)
+                                       << "\", Capture Video " << (c.videoEnabled ? "enabled" : "disabled")
+                                       << ", Capture Image " << (c.imageEnabled ? "enabled" : "disabled")
+                                       << (lookAtColour ? (c.red ? ", red" : ", not red") : "");
+}
+
+uint32_t Dword(const std::string& f, size_t at) {
+    return uint8_t(f[at]) | uint8_t(f[at + 1]) << 8 | uint8_t(f[at + 2]) << 16 | uint32_t(uint8_t(f[at + 3])) << 24;
+}
+
+// The chunks of a RIFF file up to `end`, for failure messages.
+std::string Chunks(const std::string& f, size_t end) {
+    std::string list;
+    for (size_t at = 12; at + 8 <= end; at += 8 + (Dword(f, at + 4) + 1) / 2 * 2)
+        list += f.substr(at, 4) + " " + std::to_string(Dword(f, at + 4)) + " at " + std::to_string(at) + "; ";
+    return list;
+}
+
+// A finished AVI file: the RIFF chunk's size is written and its chunks fill it, the movie list
+// followed by the index; AVIFile reads every frame the stream header counts, each a w x h 24-bit
+// DIB. Its frames upright (B, G, R, top row first). AVIFile may leave a few zero bytes after the
+// RIFF chunk (Wine's does), which readers skip.
+testing::AssertionResult IsFinishedAvi(const std::wstring& path, int w, int h, std::vector<Bitmap>* frames) {
+    const std::string file = ReadBytes(path);
+    if (file.size() < 12 || file.compare(0, 4, "RIFF") || file.compare(8, 4, "AVI "))
+        return testing::AssertionFailure() << "no AVI file (" << file.size() << " bytes)";
+    const size_t end = 8 + size_t(Dword(file, 4));
+    if (end > file.size())
+        return testing::AssertionFailure() << "RIFF size " << Dword(file, 4) << " in a file of " << file.size();
+    size_t at = 12, movie = 0, index = 0;
+    for (; at + 8 <= end; at += 8 + (Dword(file, at + 4) + 1) / 2 * 2) {
+        if (file.compare(at, 4, "LIST") == 0 && file.compare(at + 8, 4, "movi") == 0)
+            movie = at;
+        if (file.compare(at, 4, "idx1") == 0)
+            index = at;
+    }
+    if (at != end || !movie || index < movie)
+        return testing::AssertionFailure() << "chunks " << Chunks(file, end) << "in a RIFF chunk of " << end
+                                           << " bytes";
+    AviContents avi = ReadAvi(path);
+    if (!avi.opened || !avi.hasVideo)
+        return testing::AssertionFailure() << (avi.opened ? "no video stream" : "AVIFile cannot open it");
+    const BITMAPINFOHEADER& f = avi.format;
+    if (f.biWidth != w || f.biHeight != h || f.biBitCount != 24)
+        return testing::AssertionFailure() << "frames of " << f.biWidth << "x" << f.biHeight << "x" << f.biBitCount
+                                           << ", expected " << w << "x" << h << "x24";
+    if (avi.frames.empty() || avi.frames.size() != avi.info.dwLength)
+        return testing::AssertionFailure() << avi.frames.size() << " frames read of " << avi.info.dwLength;
+    const size_t stride = (size_t(w) * 3 + 3) / 4 * 4;
+    frames->clear();
+    for (size_t i = 0; i < avi.frames.size(); ++i) {
+        const std::string& data = avi.frames[i];
+        if (data.size() != stride * h)
+            return testing::AssertionFailure() << "frame " << i << " has " << data.size() << " bytes";
+        Bitmap frame{w, h, std::vector<uint8_t>(size_t(w) * 3 * h)};
+        for (int row = 0; row < h; ++row) {  // bottom row first in the file
+            const char* from = data.data() + stride * (h - 1 - row);
+            std::copy(from, from + w * 3, frame.pixels.begin() + size_t(row) * w * 3);
+        }
+        frames->push_back(std::move(frame));
+    }
+    return testing::AssertionSuccess();
+}
+
+// The FK40 stand-in's uniform picture, at these 12-bit samples.
+constexpr int kY = 1800, kU = 2600, kV = 1500;
+
+RunOptions UniformCameraRun() {
+    RunOptions options = CameraRun(L"uniform");
+    options.environment[L"" LYC_STANDIN_Y] = std::to_wstring(kY);
+    options.environment[L"" LYC_STANDIN_U] = std::to_wstring(kU);
+    options.environment[L"" LYC_STANDIN_V] = std::to_wstring(kV);
+    return options;
+}
+
+// An FK40 recording of the uniform picture: finished, every frame that picture.
+testing::AssertionResult IsUniformRecording(const std::wstring& path, size_t* frameCount) {
+    std::vector<Bitmap> frames;
+    if (testing::AssertionResult finished = IsFinishedAvi(path, kLycWidth, kLycHeight, &frames); !finished)
+        return finished;
+    const std::vector<uint8_t> picture = FK40UniformPicture(kY, kU, kV);
+    for (size_t i = 0; i < frames.size(); ++i)
+        if (frames[i].pixels != picture)
+            return testing::AssertionFailure() << "frame " << i << " of " << frames.size() << " is another picture";
+    *frameCount = frames.size();
+    return testing::AssertionSuccess();
+}
+
+// Once the live view paints the camera's picture, a recording has it from its first frame.
+void WaitForUniformPicture(const Window& dialog) {
+    const std::vector<uint8_t> picture = FK40UniformPicture(kY, kU, kV);
+    const COLORREF colour = RGB(picture[2], picture[1], picture[0]);
+    Window live = dialog.ChildOrThrow(kLiveView);
+    if (!WaitUntil([&] {
+            Picture p = live.ScreenPixels();
+            return p.Count([&](COLORREF c) { return c == colour; }) > p.pixels.size() * 9 / 10;
+        }, 10s))
+        throw Error("the live view shows no uniform picture");
+}
+
+TEST(Recording, TheButtonTheSpaceBarAtItAndClosingTheWindowEachEndOneRecording) {
+    App app(UniformCameraRun());
+    Window dialog = app.WaitForWindow(kMainDialog);
+    Window button = dialog.ChildOrThrow(kCaptureVideo), prefix = dialog.ChildOrThrow(kPrefixEdit);
+    const std::wstring images = ImagesFolder();
+    prefix.SetText(L"SiteA");
+    WaitForUniformPicture(dialog);
+    ASSERT_EQ(button.Text(), L"Capture Video");
+
+    // Two clicks: one file of the camera's picture, frames at most one per 60 ms slot (and the
+    // first and last), over a time measured to include the whole recording.
+    auto clicked = std::chrono::steady_clock::now();
+    button.Click();
+    ASSERT_TRUE(ShowsRecording(dialog, true));
+    Sleep(1500);
+    button.Click();
+    ASSERT_TRUE(ShowsRecording(dialog, false));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - clicked).count();
+    std::vector<std::wstring> files = WaitForFiles(images, 1);
+    ASSERT_EQ(files.size(), 1u) << testing::PrintToString(files);
+    EXPECT_EQ(RecordingIndex(files[0], L"SiteA", L".avi"), 0) << Narrow(files[0]);
+    size_t frames = 0;
+    EXPECT_TRUE(IsUniformRecording(images + L"\\" + files[0], &frames));
+    EXPECT_LE(frames, size_t(ms / 60 + 2)) << ms << " ms";
+
+    // Started by a click, which leaves the focus on the button: its space bar stops the recording,
+    // and only that (the button's own click and the dialog's key handling must not both act).
+    dialog.Activate();
+    button.MouseClick();
+    ASSERT_TRUE(ShowsRecording(dialog, true));
+    EXPECT_EQ(FocusOf(app).hwnd(), button.hwnd()) << FocusOf(app).Describe();
+    Sleep(1000);
+    PressSpace(app);
+    ASSERT_TRUE(ShowsRecording(dialog, false));
+    Sleep(1500);
+    EXPECT_TRUE(ShowsRecording(dialog, false)) << "a second recording started";
+    std::vector<std::wstring> spaced = Added(files, WaitForFiles(images, files.size() + 1));
+    ASSERT_EQ(spaced.size(), 1u) << testing::PrintToString(spaced);
+    EXPECT_TRUE(RecordingIndex(spaced[0], L"SiteA", L".avi").has_value()) << Narrow(spaced[0]);
+    EXPECT_TRUE(IsUniformRecording(images + L"\\" + spaced[0], &frames));
+
+    // Closing the window while recording finishes the file before the program ends.
+    files = FileNames(images);
+    button.Click();
+    ASSERT_TRUE(ShowsRecording(dialog, true));
+    Sleep(1000);
+    dialog.Close();
+    ASSERT_TRUE(app.WaitForExit()) << app.Describe();
+    EXPECT_EQ(app.ExitCode(), 0u);
+    std::vector<std::wstring> closed = Added(files, FileNames(images));
+    ASSERT_EQ(closed.size(), 1u) << testing::PrintToString(closed);
+    EXPECT_TRUE(IsUniformRecording(images + L"\\" + closed[0], &frames));
+}
+
+// Removes a folder that holds only folders and files.
+void RemoveFolder(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName, full = path + L"\\" + name;
+            if (name == L"." || name == L"..")
+                continue;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolder(full);
+            else
+                DeleteFileW(full.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryW(path.c_str()))
+        throw Error("cannot remove " + Narrow(path));
+}
+
+// The images folder replaced by a plain file of its name (permissions would not stop a root user)
+// until destroyed, when an empty folder is put back.
+class FolderReplacedByFile {
+public:
+    explicit FolderReplacedByFile(const std::wstring& path) : m_path(path) {
+        RemoveFolder(path);
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            throw Error("cannot make a file " + Narrow(path));
+        CloseHandle(file);
+    }
+    ~FolderReplacedByFile() {
+        DeleteFileW(m_path.c_str());
+        CreateDirectoryW(m_path.c_str(), nullptr);
+    }
+    FolderReplacedByFile(const FolderReplacedByFile&) = delete;
+    FolderReplacedByFile& operator=(const FolderReplacedByFile&) = delete;
+
+private:
+    std::wstring m_path;
+};
+
+// Whether the four bytes at `at` are the start code 00 00 01 `code`.
+bool StartCodeAt(const std::string& f, size_t at, uint8_t code) {
+    return f.size() >= at + 4 && f[at] == 0 && f[at + 1] == 0 && f[at + 2] == 1 && uint8_t(f[at + 3]) == code;
+}
+
+TEST(Recording, AnUnwritableDestinationRefusesOneAndTheFormatChosenInSettingsMakesTheNext) {
+    App app(UniformCameraRun());
+    Window dialog = app.WaitForWindow(kMainDialog);
+    Window button = dialog.ChildOrThrow(kCaptureVideo);
+    const std::wstring images = ImagesFolder();
+    WaitForUniformPicture(dialog);
+    {
+        FolderReplacedByFile replaced(images);
+        std::vector<std::wstring> profileFiles = FileNames(ProfileFolder());
+        button.Click();
+        EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kRecordErrorText);
+        EXPECT_TRUE(ShowsRecording(dialog, false));
+        EXPECT_TRUE(IsFile(images) && ReadBytes(images).empty()) << "the file in the folder's place changed";
+        EXPECT_EQ(FileNames(ProfileFolder()), profileFiles);
+        EXPECT_FALSE(app.FindWindow({L"#32770", L"Capture Error"})) << "a second box";
+    }
+    EXPECT_EQ(FileNames(images), std::vector<std::wstring>{});
+
+    // MPEG chosen, then Cancel: the choice stays, as reopening shows.
+    dialog.ChildOrThrow(kSettingsButton).Click();
+    Window settings = app.WaitForWindow(kSettings);
+    Window format = settings.ChildOrThrow(IDC_OUTPUT_FORMAT);
+    ASSERT_EQ(format.ComboItems(), (std::vector<std::wstring>{L"AVI", L"MPEG", L"WMV"}));
+    PickComboItem(format, 1);
+    Sleep(300);  // the pick is handled before Cancel, which comes after it in the queue anyway
+    settings.ChildOrThrow(IDCANCEL).Click();
+    app.WaitForNoWindow(kSettings);
+    dialog.ChildOrThrow(kSettingsButton).Click();
+    settings = app.WaitForWindow(kSettings);
+    EXPECT_EQ(settings.ChildOrThrow(IDC_OUTPUT_FORMAT).ComboSelection(), 1);
+    settings.ChildOrThrow(IDCANCEL).Click();
+    app.WaitForNoWindow(kSettings);
+
+    // The next recording: an MPEG-2 stream whose sequence header has the live size.
+    const std::wstring prefix = dialog.ChildOrThrow(kPrefixEdit).Text();
+    button.Click();
+    ASSERT_TRUE(ShowsRecording(dialog, true));
+    Sleep(1500);
+    button.Click();
+    ASSERT_TRUE(ShowsRecording(dialog, false));
+    std::vector<std::wstring> files = WaitForFiles(images, 1);
+    ASSERT_EQ(files.size(), 1u) << testing::PrintToString(files);
+    EXPECT_EQ(RecordingIndex(files[0], prefix, L".mpg"), 0) << Narrow(files[0]);
+    const std::string mpeg = ReadBytes(images + L"\\" + files[0]);
+    ASSERT_TRUE(StartCodeAt(mpeg, 0, 0xB7) && StartCodeAt(mpeg, 4, 0xB3)) << mpeg.size() << " bytes";
+    ASSERT_GE(mpeg.size(), 11u);
+    const int width = uint8_t(mpeg[8]) << 4 | uint8_t(mpeg[9]) >> 4;
+    const int height = (uint8_t(mpeg[9]) & 0x0F) << 8 | uint8_t(mpeg[10]);
+    EXPECT_EQ(width, kLycWidth);
+    EXPECT_EQ(height, kLycHeight);
+    EXPECT_TRUE(StartCodeAt(mpeg, mpeg.size() - 4, 0xB7)) << "no end code: not finished";
+}
+
+int RowOf(const Window& list, const std::wstring& text) {
+    std::vector<std::wstring> rows = ListBoxItems(list);
+    auto found = std::find(rows.begin(), rows.end(), text);
+    if (found == rows.end())
+        throw Error("no row \"" + Narrow(text) + "\" in " + list.Describe() + ": " + testing::PrintToString(rows));
+    return int(found - rows.begin());
+}
+
+// Waits for the row to be listed, then picks it as a user's click does.
+void Pick(const Window& list, const std::wstring& text) {
+    WaitUntil([&] {
+        std::vector<std::wstring> rows = ListBoxItems(list);
+        return std::find(rows.begin(), rows.end(), text) != rows.end();
+    }, 10s);
+    SelectListBoxItem(list, RowOf(list, text));
+}
+
+TEST(Recording, AResolutionChosenWhileRecordingEndsTheFileAtTheOldSize) {
+    RunOptions options = CameraRun();
+    options.webcams = std::vector<Webcam>{{L"twosizes", L"YUY2 160x120;YUY2 320x240"}};
+    App app(options);
+    Window dialog = app.WaitForWindow(kMainDialog);
+    const std::wstring images = ImagesFolder();
+
+    // The webcam at 160x120, as a still shows.
+    dialog.ChildOrThrow(kSettingsButton).Click();
+    Window settings = app.WaitForWindow(kSettings);
+    Pick(settings.ChildOrThrow(IDC_DEVICE_LIST), app.WebcamName(L"twosizes"));
+    Pick(settings.ChildOrThrow(IDC_RESOLUTION_LIST), L"160x120");
+    Sleep(300);
+    settings.ChildOrThrow(IDOK).Click();
+    app.WaitForNoWindow(kSettings);
+    Sleep(1500);  // the restarted graph's frames at the new size
+    dialog.ChildOrThrow(kLiveView).PressKey(VK_SPACE);
+    std::vector<std::wstring> stills = WaitForFiles(images, 1);
+    ASSERT_EQ(stills.size(), 1u) << testing::PrintToString(stills);
+    Bitmap still;
+    ASSERT_TRUE(ParseBitmap(ReadBytes(images + L"\\" + stills[0]), &still));
+    ASSERT_EQ(still.width, 160);
+
+    dialog.ChildOrThrow(kCaptureVideo).Click();
+    ASSERT_TRUE(ShowsRecording(dialog, true));
+    Sleep(1000);
+    dialog.ChildOrThrow(kSettingsButton).Click();
+    settings = app.WaitForWindow(kSettings);
+    Window resolutions = settings.ChildOrThrow(IDC_RESOLUTION_LIST);
+    Sleep(500);  // frames keep coming while the dialog is up
+    Pick(resolutions, L"320x240");
+    EXPECT_TRUE(ShowsRecording(dialog, false, false)) << "with Settings open";
+    settings.ChildOrThrow(IDOK).Click();
+    app.WaitForNoWindow(kSettings);
+    EXPECT_TRUE(ShowsRecording(dialog, false));
+
+    std::vector<std::wstring> recorded = WithExtension(WaitForFiles(images, 2), L".avi");
+    ASSERT_EQ(recorded.size(), 1u) << testing::PrintToString(FileNames(images));
+    std::vector<Bitmap> frames;
+    ASSERT_TRUE(IsFinishedAvi(images + L"\\" + recorded[0], 160, 120, &frames));
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_TRUE(WebcamFrameNumber(frames[i]).has_value()) << "frame " << i << " of " << frames.size()
+                                                              << " is no frame of the webcam, upright";
+}
+
+}  // namespace
