@@ -7,35 +7,13 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "bench/support/BenchSupport.h"
 #include "recording/Avi10VideoEncoder.h"
 
 namespace {
 
-double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::string ProcessorName() {
-    wchar_t name[256] = L"unknown";
-    DWORD size = sizeof name;
-    RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", L"ProcessorNameString",
-                 RRF_RT_REG_SZ, nullptr, name, &size);
-    std::string text;
-    for (const wchar_t* c = name; *c; ++c) text += static_cast<char>(*c < 128 ? *c : '?');
-    return text;
-}
+using bench::Median;
+using bench::Seconds;
 
 // Seconds to write `frames` frames through the encoder, or a negative value on failure.
 double WriteAvi(const std::wstring& path, HBITMAP dib, int width, int height, int frames) {
@@ -98,36 +76,25 @@ int main() {
         int width, height;
     } sizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
 
-    wchar_t tempPath[MAX_PATH];
-    const std::wstring folder = std::wstring(tempPath, GetTempPathW(MAX_PATH, tempPath)) + L"lumetra_bench_avi_" +
-                                std::to_wstring(GetCurrentProcessId());
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    const TempFolder scratch;
+    const std::wstring& folder = scratch.path();
+    if (!scratch.ok()) {
         std::printf("cannot make the folder %ls\n", folder.c_str());
         return 1;
     }
-    SYSTEM_INFO system;
-    GetNativeSystemInfo(&system);
-    std::printf("machine: %s, %lu processors\nfolder: %ls\n", ProcessorName().c_str(), system.dwNumberOfProcessors,
-                folder.c_str());
+    std::printf("machine: %s\nfolder: %ls\n", bench::MachineLine().c_str(), folder.c_str());
     std::printf("%-10s %7s %8s %10s %14s %11s %6s %14s\n", "size", "frames", "MB/run", "AVI MB/s", "AVIFile MB/s",
                 "plain MB/s", "ratio", "space query ms");
 
     int result = 0;
     for (const auto& s : sizes) {
-        BITMAPINFO bmi{};
-        bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-        bmi.bmiHeader.biWidth = s.width;
-        bmi.bmiHeader.biHeight = s.height;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 24;
-        bmi.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        HBITMAP dib = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HBITMAP dib = bench::CreateDib24(s.width, s.height, &bits);
         if (!dib) {
             std::printf("cannot make the DIB section\n");
             return 1;
         }
-        const DWORD stride = (s.width * 24 + 31) / 32 * 4;
+        const DWORD stride = bench::Dib24Stride(s.width);
         const DWORD frameBytes = stride * s.height;
         for (DWORD i = 0; i < frameBytes; ++i) static_cast<uint8_t*>(bits)[i] = static_cast<uint8_t>(i * 7 + i / stride);
         const int frames = std::max(30, static_cast<int>(kBytesPerRun / frameBytes));
@@ -169,6 +136,5 @@ int main() {
     std::printf("medians of %d runs, open to close; AVIFile: the bare calls without the writer's checks;\n"
                 "ratio = AVI / plain, goal >= 0.80; space query: one free-space query (the writer makes one a frame)\n",
                 kRuns);
-    RemoveDirectoryW(folder.c_str());
     return result;
 }

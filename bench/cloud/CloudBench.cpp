@@ -1,6 +1,7 @@
 // The client against the stand-in, side by side with bare libcurl doing the same transfers: a
 // large login (N + 4 GETs with parsing) and image uploads. Prints figures; asserts nothing.
 #include <curl/curl.h>
+#include "bench/support/BenchSupport.h"
 #include "cloud/CendraClient.h"
 #include "standins/cloud/CendraStandin.h"
 #include "tests/cloud/CloudTestSupport.h"
@@ -17,29 +18,16 @@ constexpr int kTesters = 200;
 constexpr int kRuns = 7;
 constexpr int kUploadRuns = 21;
 
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
+using bench::Median;
+using bench::Milliseconds;
 
 template <typename F>
 double MedianMs(F&& work) {
     std::vector<double> times;
     for (int i = 0; i < kRuns; ++i) {
-        const double start = NowMs();
+        const double start = Milliseconds();
         work();
-        times.push_back(NowMs() - start);
+        times.push_back(Milliseconds() - start);
     }
     return Median(times);
 }
@@ -182,13 +170,13 @@ int main() {
             // Alternating, so that a slow spell of the machine hits both sides alike.
             for (int i = 0; i < kUploadRuns; ++i) {
                 server.ClearRecord();
-                double start = NowMs();
+                double start = Milliseconds();
                 clientOk = client.Upload(record) && clientOk;
-                uploads.push_back(NowMs() - start);
+                uploads.push_back(Milliseconds() - start);
                 server.ClearRecord();
-                start = NowMs();
+                start = Milliseconds();
                 bareOk = BarePost(base + "/v1/publish/insert", WideToUtf8(record.path)) && bareOk;
-                posts.push_back(NowMs() - start);
+                posts.push_back(Milliseconds() - start);
             }
         }
         // Loopback transfers under Wine stall now and then for 0.2 to 2 s on either side alike; the

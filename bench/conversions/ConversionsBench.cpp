@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 #include <vector>
+#include "bench/support/BenchSupport.h"
 #include "video/WebCamConversions.h"
 extern "C" {
 #include <libswscale/swscale.h>
@@ -13,16 +14,7 @@ extern "C" {
 
 namespace {
 
-double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench::Seconds;
 
 // The best of several rounds of about 50 ms each, in seconds per frame.
 double TimePerFrame(const std::function<void()>& convert) {

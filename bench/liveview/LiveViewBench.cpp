@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "bench/support/BenchSupport.h"
 #include "framework/Framework.h"
 #include "standins/webcam/StandinWebcam.h"
 #include "ui/VideoDisplay.h"
@@ -23,27 +24,8 @@ constexpr double kWarmUpSeconds = 0.5;
 constexpr int kSlices = 30;
 constexpr int kViewId = 1024;
 
-double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// A path given relative to the program's folder, as CMake's file(RELATIVE_PATH) writes it.
-std::wstring FromExe(const char* relative) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    std::wstring rel(relative, relative + std::strlen(relative));
-    std::replace(rel.begin(), rel.end(), L'/', L'\\');
-    return folder + rel;
-}
+using bench::FromExe;
+using bench::Seconds;
 
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
@@ -166,18 +148,11 @@ private:
 class CeilingView : public CStatic {
 public:
     void SetPicture(const VideoFrame* frame, int w, int h) {
-        const size_t stride = (static_cast<size_t>(w) * 24 + 31) / 32 * 4;
+        const size_t stride = static_cast<size_t>(bench::Dib24Stride(w));
         m_bits.assign(stride * h, 0);
         for (int y = 0; y < h; ++y)
             std::memcpy(&m_bits[stride * (h - 1 - y)], frame + static_cast<size_t>(w) * 3 * y, static_cast<size_t>(w) * 3);
-        m_info = BITMAPINFO{};
-        m_info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        m_info.bmiHeader.biWidth = w;
-        m_info.bmiHeader.biHeight = h;
-        m_info.bmiHeader.biPlanes = 1;
-        m_info.bmiHeader.biBitCount = 24;
-        m_info.bmiHeader.biCompression = BI_RGB;
-        m_info.bmiHeader.biSizeImage = static_cast<DWORD>(m_bits.size());
+        m_info = bench::Dib24Info(w, h);
     }
     int paints = 0;
     double seconds = 0;

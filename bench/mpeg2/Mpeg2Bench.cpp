@@ -4,7 +4,6 @@
 // pictures to bench-mpeg2/ in the build folder, for scripts/bench to time the native ffmpeg on them.
 // Prints figures; asserts nothing.
 #include <windows.h>
-#include <cpuid.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "bench/support/BenchSupport.h"
 #include "recording/LibAVVideoEncoder.h"
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,50 +20,10 @@ extern "C" {
 
 namespace {
 
-double Milliseconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-std::string CpuName() {
-    unsigned regs[12] = {};
-    if (__get_cpuid_max(0x80000000, nullptr) < 0x80000004) return "unknown CPU";
-    for (unsigned i = 0; i < 3; ++i) __get_cpuid(0x80000002 + i, &regs[i * 4], &regs[i * 4 + 1], &regs[i * 4 + 2], &regs[i * 4 + 3]);
-    std::string name(reinterpret_cast<const char*>(regs), sizeof regs);
-    name = name.c_str();
-    name.erase(0, name.find_first_not_of(' '));
-    return name;
-}
-
-// A camera-like picture: a ramp, a block moving 8 px per picture and some sensor noise.
-std::vector<uint8_t> Picture(int width, int height, int index, std::mt19937& random) {
-    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
-    const int left = 8 * index % (width - 64), top = height / 2 - 32;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const bool block = x >= left && x < left + 64 && y >= top && y < top + 64;
-            const int base = block ? 230 : 40 + 150 * x / width + 30 * y / height;
-            uint8_t* p = &pixels[(static_cast<size_t>(y) * width + x) * 3];
-            for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::clamp(base + c * 8 + static_cast<int>(random() % 9) - 4, 0, 255));
-        }
-    }
-    return pixels;
-}
-
-struct Stats {
-    double median, p95, max;
-};
-Stats Summarise(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 95 / 100)], v.back()};
-}
-double Median(std::vector<double> v) { return Summarise(std::move(v)).median; }
+using bench::Median;
+using bench::Milliseconds;
+using bench::Spread;
+using bench::Summarise;
 
 constexpr int kPictures = 8;  // distinct pictures, fed in turn
 constexpr int kEncoderFlags = SWS_BICUBIC | SWS_ACCURATE_RND;  // as the encoder converts
@@ -160,7 +120,7 @@ double PlainRun(const std::wstring& path, int width, int height, const std::vect
 // Times `feedings` feedings of `calls` AddFrame calls each, the way the live view feeds a recording.
 struct FeedingFigures {
     double first;
-    Stats rest;
+    Spread rest;
     double close;
 };
 FeedingFigures Feedings(const std::wstring& path, int width, int height,
@@ -184,12 +144,7 @@ FeedingFigures Feedings(const std::wstring& path, int width, int height,
 }  // namespace
 
 int main() {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    const auto wine = reinterpret_cast<const char* (*)()>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
-    std::printf("machine: %s, %lu logical processors%s%s\n", CpuName().c_str(), system.dwNumberOfProcessors,
-                wine ? ", Wine " : "", wine ? wine() : "");
+    std::printf("machine: %s\n", bench::MachineLine().c_str());
     std::printf("libavcodec %s, configured: %s\n", AV_STRINGIFY(LIBAVCODEC_VERSION), avcodec_configuration());
     std::printf("settings: mpeg2video 400 kbit/s, 30 frames/s, GOP 100, 1 B-frame, thread_count 1, BGR24 input\n\n");
 
@@ -211,7 +166,7 @@ int main() {
         const int w = size[0], h = size[1];
         std::mt19937 random(7);
         std::vector<std::vector<uint8_t>> pictures;
-        for (int i = 0; i < kPictures; ++i) pictures.push_back(Picture(w, h, i, random));
+        for (int i = 0; i < kPictures; ++i) pictures.push_back(bench::CameraPicture(w, h, i, random));
         const std::wstring frames = framesFolder + L"\\" + std::to_wstring(w) + L"x" + std::to_wstring(h) + L".bgr";
         if (FILE* f = _wfopen(frames.c_str(), L"wb")) {
             for (const auto& p : pictures) std::fwrite(p.data(), 1, p.size(), f);

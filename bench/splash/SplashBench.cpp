@@ -9,27 +9,15 @@
 #include <cstdio>
 #include <vector>
 #include "app/SplashScreen.h"
+#include "bench/support/BenchSupport.h"
 
 namespace {
 
 constexpr int kWidth = 480, kHeight = 300, kRounds = 40;
 constexpr wchar_t kBareClass[] = L"SplashBenchWnd";
 
-double Milliseconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> ms) {
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
-}
+using bench::Median;
+using bench::Milliseconds;
 
 // What the splash thread does for its window, done here: class as the splash's, same styles, place
 // and size, shown without activation, the queue made, destroyed.

@@ -7,41 +7,18 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "bench/support/BenchSupport.h"
 #include "ui/StillImage.h"
 
 namespace {
 
-double Milliseconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void RemoveFolderFiles(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-}
+using bench::Milliseconds;
 
 struct Figures {
     std::vector<double> ms;
     void Print(const char* what) {
-        std::vector<double> sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        std::printf("%-34s median %7.3f ms   worst %7.3f ms\n", what, median, sorted.back());
+        const bench::Spread spread = bench::Summarise(ms);
+        std::printf("%-34s median %7.3f ms   worst %7.3f ms\n", what, spread.median, spread.max);
     }
 };
 
@@ -50,31 +27,23 @@ struct Figures {
 int main() {
     constexpr int kWidth = 1280, kHeight = 720, kCaptures = 50;
 
-    wchar_t tempPath[MAX_PATH];
-    std::wstring base(tempPath, GetTempPathW(MAX_PATH, tempPath));
-    const std::wstring images = base + L"lumetra_bench_stills_" + std::to_wstring(GetCurrentProcessId());
+    const TempFolder scratch;
+    const std::wstring& images = scratch.path();
     const std::wstring metadata = images + L"\\metadata";
-    if (!CreateDirectoryW(images.c_str(), nullptr) || !CreateDirectoryW(metadata.c_str(), nullptr)) {
+    if (!scratch.ok() || !CreateDirectoryW(metadata.c_str(), nullptr)) {
         std::printf("cannot make the folder %ls\n", images.c_str());
         return 1;
     }
 
-    BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-    bmi.bmiHeader.biWidth = kWidth;
-    bmi.bmiHeader.biHeight = kHeight;  // bottom-up
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 24;
-    bmi.bmiHeader.biCompression = BI_RGB;
     HDC dc = CreateCompatibleDC(nullptr);
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP dib = bench::CreateDib24(kWidth, kHeight, &bits);
     if (!dib) {
         std::printf("cannot make the DIB section\n");
         return 1;
     }
     HGDIOBJ old = SelectObject(dc, dib);
-    const int stride = (kWidth * 24 + 31) / 32 * 4;
+    const int stride = bench::Dib24Stride(kWidth);
     for (int y = 0; y < kHeight; ++y) {
         uint8_t* row = static_cast<uint8_t*>(bits) + static_cast<size_t>(y) * stride;
         for (int x = 0; x < kWidth * 3; ++x) row[x] = static_cast<uint8_t>(x * 7 + y * 3);
@@ -119,9 +88,5 @@ int main() {
     SelectObject(dc, old);
     DeleteObject(dib);
     DeleteDC(dc);
-    RemoveFolderFiles(metadata);
-    RemoveDirectoryW(metadata.c_str());
-    RemoveFolderFiles(images);
-    RemoveDirectoryW(images.c_str());
     return failures ? 1 : 0;
 }

@@ -3,47 +3,28 @@
 // whole ListImageFolder into a list view (which makes the thumbnails on worker threads). Goals: 500
 // listed within 2 s; AddThumbnail within 1.5x the plain load. Prints figures; asserts nothing.
 #include "cloud/Thumbnails.h"
+#include "bench/support/BenchSupport.h"
 #include <windows.h>
 #include <commctrl.h>
 #include <gdiplus.h>
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
-double Milliseconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::Median;
+using bench::Milliseconds;
 
 // A still as the capture writes it: 54-byte header, bottom-up BGR rows, a pattern that varies.
 bool WriteStill(const std::wstring& path, int w, int h, int seed) {
-    const int stride = (w * 3 + 3) & ~3;
+    const int stride = bench::Dib24Stride(w);
+    const BITMAPINFOHEADER info = bench::Dib24Info(w, h).bmiHeader;
     BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER info{};
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof file + sizeof info;
     file.bfSize = file.bfOffBits + static_cast<DWORD>(stride * h);
-    info.biSize = sizeof info;
-    info.biWidth = w;
-    info.biHeight = h;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biSizeImage = static_cast<DWORD>(stride * h);
     std::vector<unsigned char> pixels(static_cast<size_t>(stride) * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w * 3; ++x) pixels[static_cast<size_t>(y) * stride + x] = static_cast<unsigned char>(x * 3 + y + seed);
@@ -54,18 +35,6 @@ bool WriteStill(const std::wstring& path, int w, int h, int seed) {
               WriteFile(f, pixels.data(), static_cast<DWORD>(pixels.size()), &n, nullptr);
     CloseHandle(f);
     return ok;
-}
-
-void RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (FindNextFileW(find, &found));
-        FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
 }
 
 // A list set up as the dialogs do; with a capacity, its image list holds that many without
@@ -95,14 +64,16 @@ int main() {
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartup(&token, &input, nullptr);
 
-    wchar_t temp[MAX_PATH];
-    const std::wstring base(temp, GetTempPathW(MAX_PATH, temp));
-    std::printf("%u processors\n", std::max(1u, std::thread::hardware_concurrency()));
+    const TempFolder scratch;
+    if (!scratch.ok()) {
+        std::printf("cannot make the folder %ls\n", scratch.path().c_str());
+        return 1;
+    }
+    std::printf("machine: %s\n", bench::MachineLine().c_str());
     std::printf("%6s %14s %14s %8s %14s %12s\n", "images", "load ms/img", "thumb ms/img", "ratio", "listing ms",
                 "goal 500<=2s");
     for (int count : {50, 200, 500}) {
-        const std::wstring folder = base + L"lumetra_bench_thumbs_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                                    std::to_wstring(count);
+        const std::wstring folder = scratch.path() + L"\\" + std::to_wstring(count);
         CreateDirectoryW(folder.c_str(), nullptr);
         std::vector<std::wstring> paths;
         for (int i = 0; i < count; ++i) {
@@ -143,7 +114,7 @@ int main() {
         std::printf("%6d %14.2f %14.2f %8.2f %14.0f %12s%s\n", count, l, t, t / l, listing,
                     count == 500 ? (listing <= 2000 ? "met" : "missed") : "",
                     listed == static_cast<size_t>(count) ? "" : "  (listed fewer!)");
-        RemoveFolder(folder);
+        RemoveTree(folder);
     }
     Gdiplus::GdiplusShutdown(token);
     return 0;
