@@ -114,10 +114,46 @@ void CLumetraDlg::OnSettings() {
     CSettingsDlg dlg(m_provider, &m_videoDisplay, &m_exclusionList);
     dlg.DoModal();
 }
-void CLumetraDlg::OnOpenReferenceImage() {}
-void CLumetraDlg::OnLogout() {}
-void CLumetraDlg::OnUpload() {}
-void CLumetraDlg::OnEditImages() {}
+void CLumetraDlg::OnOpenReferenceImage() {
+    auto* picker = new CSelectReferenceImageCendraDlg(this);
+    picker->DoModal();
+    bool chosen = picker->m_result;
+    std::wstring name = picker->m_currentItem.fileName;
+    delete picker;
+    if (!chosen || name.empty()) return;
+    // An image that cannot be loaded leaves no bitmap at 0 x 0: a black view.
+    CImage image;
+    image.Load((m_imagesFolder + L"\\ReferenceImages\\" + name).c_str());
+    m_referenceDisplay.SetImage(image, image.GetWidth(), image.GetHeight());
+    m_referenceDisplay.Invalidate(TRUE);
+    m_referenceDisplay.UpdateWindow();
+}
+
+void CLumetraDlg::OnLogout() {
+    StopRecording();  // and the capture controls show idle, as after the operator's own stop
+    ResetTestDetails();
+    if (!m_statusText.m_hWnd || !GetDlgItem(IDC_CAPTURE_IMAGE)) return;
+    SetDlgItemText(IDC_CAPTURE_IMAGE, L"Capture Image");
+    SetBannerText("");
+    ShowWindow(SW_HIDE);
+    ResetTestDetails();
+    if (m_online) RunLogin();
+}
+
+void CLumetraDlg::OnUpload() {
+    if (!m_client) return;  // offline the button is hidden
+    auto* upload = new CUploadCendraDlg(this);
+    upload->DoModal();
+    upload->DestroyWindow();
+    delete upload;
+}
+
+void CLumetraDlg::OnEditImages() {
+    if (!m_client) return;
+    auto* edit = new CEditImageCendraDlg(this);
+    edit->DoModal();
+    delete edit;
+}
 
 void CLumetraDlg::OnClearReference() {
     m_referenceDisplay.SetImage(nullptr, m_videoDisplay.width, m_videoDisplay.height);
