@@ -1,6 +1,7 @@
 #include "tests/e2e/AppDriver.h"
 #include "tests/support/TestSupport.h"
 #include <shlobj.h>
+#include <commctrl.h>
 #include <algorithm>
 #include <atomic>
 #include <sstream>
@@ -204,19 +205,44 @@ RECT DialogUnitsToPixels(RECT units, const wchar_t* face, WORD points) {
     return units;
 }
 
-ProfileLock::ProfileLock() : m_mutex(CreateMutexW(nullptr, FALSE, L"lumetra-e2e-profile")) {
-    // Abandoned: its holder died, and the next run tidies up after it.
-    DWORD waited = m_mutex ? WaitForSingleObject(m_mutex, 600000) : WAIT_FAILED;
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        if (m_mutex)
-            CloseHandle(m_mutex);
-        throw Error("no turn at the profile folder");
+size_t Picture::Count(const std::function<bool(COLORREF)>& matches) const {
+    return (size_t)std::count_if(pixels.begin(), pixels.end(), matches);
+}
+
+Picture Picture::Part(const RECT& r) const {
+    RECT all{0, 0, width, height}, in;
+    Picture part;
+    if (!IntersectRect(&in, &all, &r))
+        return part;
+    part.width = in.right - in.left;
+    part.height = in.bottom - in.top;
+    for (int y = in.top; y < in.bottom; ++y)
+        part.pixels.insert(part.pixels.end(), pixels.begin() + size_t(y) * width + in.left,
+                           pixels.begin() + size_t(y) * width + in.right);
+    return part;
+}
+
+void PrintTo(const Picture& picture, std::ostream* out) {
+    std::map<COLORREF, size_t> counts;
+    for (COLORREF c : picture.pixels)
+        ++counts[c];
+    std::vector<std::pair<size_t, COLORREF>> common;
+    for (const auto& [colour, count] : counts)
+        common.emplace_back(count, colour);
+    std::sort(common.rbegin(), common.rend());
+    *out << picture.width << "x" << picture.height << " pixels, commonest RGB:";
+    char text[16];
+    for (size_t i = 0; i < common.size() && i < 5; ++i) {
+        snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(common[i].second), GetGValue(common[i].second),
+                 GetBValue(common[i].second));
+        *out << " " << text << " x" << common[i].first;
     }
 }
 
-ProfileLock::~ProfileLock() {
-    ReleaseMutex(m_mutex);
-    CloseHandle(m_mutex);
+bool NearColour(COLORREF a, COLORREF b, int tolerance) {
+    return std::abs(GetRValue(a) - GetRValue(b)) <= tolerance &&
+           std::abs(GetGValue(a) - GetGValue(b)) <= tolerance &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= tolerance;
 }
 
 std::wstring ProfileFolder() {
@@ -367,8 +393,13 @@ std::vector<std::wstring> Window::ComboItems() const {
     std::vector<std::wstring> items;
     int count = (int)send(CB_GETCOUNT, 0, 0);
     for (int i = 0; i < count; ++i) {
-        std::wstring item((size_t)send(CB_GETLBTEXTLEN, i, 0) + 1, L'\0');
-        item.resize((size_t)send(CB_GETLBTEXT, i, (LPARAM)item.data()));
+        // The program may refill the list meanwhile: a vanished entry (CB_ERR) ends the reading.
+        LRESULT length = send(CB_GETLBTEXTLEN, i, 0);
+        if (length < 0) break;
+        std::wstring item((size_t)length + 1, L'\0');
+        LRESULT got = send(CB_GETLBTEXT, i, (LPARAM)item.data());
+        if (got < 0 || got > length) break;
+        item.resize((size_t)got);
         items.push_back(item);
     }
     return items;
@@ -382,6 +413,155 @@ void Window::SelectComboItem(int index) const {
     PostMessageW(GetParent(m_hwnd), WM_COMMAND, MAKEWPARAM(Id(), CBN_SELCHANGE), (LPARAM)m_hwnd);
 }
 
+namespace {
+
+// A visible window above `root` in the Z order that overlaps `area` (screen coordinates).
+HWND CoveringWindow(HWND root, const RECT& area) {
+    for (HWND w = GetWindow(root, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV)) {
+        RECT r, overlap;
+        if (IsWindowVisible(w) && GetWindowRect(w, &r) && IntersectRect(&overlap, &r, &area))
+            return w;
+    }
+    return nullptr;
+}
+
+Picture GrabScreen(const RECT& area) {
+    Picture picture;
+    picture.width = area.right - area.left;
+    picture.height = area.bottom - area.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = -picture.height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool copied = false;
+    if (dib && memory) {
+        HGDIOBJ old = SelectObject(memory, dib);
+        copied = BitBlt(memory, 0, 0, picture.width, picture.height, screen, area.left, area.top,
+                        SRCCOPY | CAPTUREBLT);
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    if (copied) {
+        const auto* p = static_cast<const DWORD*>(bits);
+        picture.pixels.resize(size_t(picture.width) * picture.height);
+        for (size_t i = 0; i < picture.pixels.size(); ++i)
+            picture.pixels[i] = RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF);
+    }
+    if (dib)
+        DeleteObject(dib);
+    if (memory)
+        DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (!copied)
+        throw Error(LastError("copying pixels from the screen"));
+    return picture;
+}
+
+}  // namespace
+
+Picture Window::ScreenPixels() const {
+    if (!Visible())
+        throw Error("no pixels of " + Describe() + ": hidden");
+    HWND root = GetAncestor(require(), GA_ROOT);
+    RECT area = ClientRect();
+    MapWindowPoints(m_hwnd, nullptr, reinterpret_cast<POINT*>(&area), 2);
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}, inside;
+    if (!IntersectRect(&inside, &area, &screen) || !EqualRect(&inside, &area))
+        throw Error("no pixels of " + Describe() + ": not all on the screen at " + RectText(area));
+    Picture picture;
+    HWND cover = nullptr;
+    bool raised = false;
+    bool grabbed = WaitUntil([&] {
+        if ((cover = CoveringWindow(root, area))) {
+            SetWindowPos(root, HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+            raised = true;
+            return false;
+        }
+        if (raised) {  // what was under the other window is shown again once the program repainted it
+            Window(root).Repaint();
+            raised = false;
+        }
+        picture = GrabScreen(area);
+        return !(cover = CoveringWindow(root, area));  // not covered meanwhile
+    }, 10s);
+    if (!grabbed)
+        throw Error("no pixels of " + Describe() + ": covered by " + Window(cover).Describe());
+    return picture;
+}
+
+void Window::Repaint() const {
+    RedrawWindow(require(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    // The repaint comes once the program's queue is empty; a window repainted all the time (a
+    // live picture) never has an empty update region, so this only waits so long.
+    WaitUntil([&] { return !GetUpdateRect(m_hwnd, nullptr, FALSE); }, 2s);
+    send(WM_NULL, 0, 0);
+    Sleep(200);  // the system shows a repainted surface a moment later
+}
+
+void Window::Activate() const {
+    HWND root = GetAncestor(require(), GA_ROOT);
+    bool active = WaitUntil([&] {
+        if (GetForegroundWindow() == root)
+            return true;
+        SetForegroundWindow(root);
+        return false;
+    }, 10s);
+    if (!active)
+        throw Error("cannot activate " + Window(root).Describe() + "; the foreground window is " +
+                    Window(GetForegroundWindow()).Describe());
+    send(WM_NULL, 0, 0);  // it has handled its activation
+}
+
+std::vector<Window> Window::Descendants() const {
+    std::vector<Window> found;
+    for (const Window& child : Children()) {
+        found.push_back(child);
+        for (const Window& grandchild : child.Descendants())
+            found.push_back(grandchild);
+    }
+    return found;
+}
+
+std::vector<std::wstring> Window::ListViewItems() const {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(require(), &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process)
+        throw Error(LastError("opening the process of " + Describe()));
+    constexpr int kChars = 1024;
+    const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+    auto* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    std::vector<std::wstring> items;
+    bool read = remote != nullptr;
+    int count = read ? (int)send(LVM_GETITEMCOUNT, 0, 0) : 0;
+    for (int i = 0; read && i < count; ++i) {
+        LVITEMW item{};
+        item.iSubItem = 0;
+        item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+        item.cchTextMax = kChars;
+        wchar_t text[kChars];
+        read = WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+        size_t n = read ? (size_t)send(LVM_GETITEMTEXTW, i, (LPARAM)remote) : 0;
+        read = read && ReadProcessMemory(process, item.pszText, text, sizeof text, nullptr);
+        if (read)
+            items.emplace_back(text, std::min(n, size_t(kChars - 1)));
+    }
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    if (!read)
+        throw Error(LastError("reading the items of " + Describe()));
+    return items;
+}
+
 std::string Window::Describe() const {
     if (!m_hwnd)
         return "(no window)";
@@ -391,6 +571,87 @@ std::string Window::Describe() const {
     int n = GetWindowTextW(m_hwnd, caption, 256);  // never blocks; enough for a description
     return Narrow(ClassName()) + " id " + std::to_string(GetDlgCtrlID(m_hwnd)) + " \"" +
            Narrow(std::wstring(caption, n)) + "\"";
+}
+
+// ---- Overlay
+
+namespace {
+
+struct OverlayStart {
+    RECT area;
+    HWND hwnd = nullptr;
+    HANDLE ready;
+};
+
+DWORD WINAPI OverlayThread(void* param) {
+    auto* start = static_cast<OverlayStart*>(param);
+    const RECT& r = start->area;
+    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, L"Static", L"", WS_POPUP | WS_VISIBLE | WS_BORDER, r.left, r.top,
+                                r.right - r.left, r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
+    start->hwnd = hwnd;
+    SetEvent(start->ready);  // `start` is gone after this
+    if (!hwnd)
+        return 1;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_APP)  // the owner's request to go
+            DestroyWindow(hwnd);
+        else
+            DispatchMessageW(&msg);
+        if (!IsWindow(hwnd))
+            break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+Overlay::Overlay(const RECT& area) {
+    OverlayStart start{area, nullptr, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    m_thread = CreateThread(nullptr, 0, OverlayThread, &start, 0, nullptr);
+    if (m_thread)
+        WaitForSingleObject(start.ready, INFINITE);
+    CloseHandle(start.ready);
+    m_hwnd = start.hwnd;
+    if (!m_hwnd) {
+        if (m_thread)
+            CloseHandle(m_thread);
+        throw Error("no overlay window");
+    }
+    // Shown once its thread is idle again.
+    DWORD_PTR result;
+    SendMessageTimeoutW(m_hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+    Sleep(200);
+}
+
+Overlay::~Overlay() {
+    PostThreadMessageW(GetThreadId(m_thread), WM_APP, 0, 0);
+    WaitForSingleObject(m_thread, INFINITE);
+    CloseHandle(m_thread);
+}
+
+// ---- Folder picker
+
+std::vector<std::wstring> PickerFolders(Window picker) {
+    for (const Window& w : picker.Descendants())
+        if (w.IsClass(L"SysListView32") && w.Visible())
+            return w.ListViewItems();
+    throw Error("no list of folders in " + picker.Describe());
+}
+
+void ChooseInPicker(Window picker, const std::wstring& path) {
+    // The name box of the common file dialogs: edt1, or the edit inside the combo box cmb13.
+    constexpr int kEdt1 = 0x480, kCmb13 = 0x47C;
+    Window name = picker.Child(kEdt1);
+    if (!name)
+        if (Window combo = picker.Child(kCmb13))
+            for (const Window& w : combo.Descendants())
+                if (w.IsClass(L"Edit"))
+                    name = w;
+    if (!name)
+        throw Error("no name box in " + picker.Describe());
+    name.SetText(path);
+    picker.ChildOrThrow(IDOK).Click();
 }
 
 // ---- App
@@ -435,20 +696,104 @@ void App::prepare(const RunOptions& options) {
     for (const auto& [from, to] : options.files)
         Copy(from, m_folder + L"\\" + to);
 
+    if (options.freshImagesFolder || options.sharedTurns)
+        m_profileLock = std::make_unique<ProfileLock>(options.freshImagesFolder);
     if (options.freshImagesFolder)
         takeImagesFolder();
+    if (options.webcams || options.sharedTurns)
+        m_webcamLock = std::make_unique<WebcamLock>(options.webcams.has_value());
+    if (options.webcams)
+        registerWebcams(*options.webcams);
+}
+
+namespace {
+
+const wchar_t kWebcamInstances[] = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
+const wchar_t kDriverInstancePrefix[] = L"e2e-";
+
+void RunWebcamTool(const std::wstring& arguments) {
+    std::wstring tool = StandinsDir() + L"\\webcam\\standin_webcam_reg.exe";
+    ChildResult result = RunCaptured(QuoteArgument(tool) + L" " + arguments);
+    if (!result.started || result.exitCode != 0)
+        throw Error("standin_webcam_reg " + Narrow(arguments) + " failed: " +
+                    (result.started ? result.output : LastError("starting it")));
+}
+
+// Instances a driver registered, found in the registry.
+std::vector<std::wstring> DriverInstances() {
+    std::vector<std::wstring> found;
+    HKEY root;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kWebcamInstances, 0, KEY_READ, &root) != ERROR_SUCCESS)
+        return found;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (wcsncmp(name, kDriverInstancePrefix, wcslen(kDriverInstancePrefix)) == 0)
+            found.emplace_back(name, length);
+    }
+    RegCloseKey(root);
+    return found;
+}
+
+}  // namespace
+
+void App::registerWebcams(const std::vector<Webcam>& webcams) {
+    // With the lock alone, an instance of a driver's is a leftover of one that died.
+    for (const auto& instance : DriverInstances())
+        RunWebcamTool(L"remove " + instance);
+    static std::atomic<int> sets{0};
+    std::wstring prefix = std::wstring(kDriverInstancePrefix) + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(++sets) + L"-";
+    for (const Webcam& webcam : webcams) {
+        std::wstring instance = prefix + webcam.name;
+        std::wstring arguments = L"add " + instance;
+        if (!webcam.formats.empty())
+            arguments += L" --formats " + QuoteArgument(webcam.formats);
+        if (webcam.failBind)
+            arguments += L" --fail-bind";
+        m_webcamInstances[webcam.name] = instance;  // before: a half-made one is removed too
+        RunWebcamTool(arguments);
+    }
+}
+
+void App::removeWebcams() {
+    for (const auto& [name, instance] : m_webcamInstances) {
+        try {
+            RunWebcamTool(L"remove " + instance);
+        } catch (const Error&) {
+            // The next run that has the lock alone removes it.
+        }
+    }
+    m_webcamInstances.clear();
+}
+
+std::wstring App::WebcamName(const std::wstring& name) const {
+    auto found = m_webcamInstances.find(name);
+    if (found == m_webcamInstances.end())
+        throw Error("no webcam \"" + Narrow(name) + "\" in this run");
+    return found->second;  // its FriendlyName: the tool's default
+}
+
+void App::LoseWebcam(const std::wstring& name) {
+    std::wstring instance = WebcamName(name);
+    // As a device unplugged: gone from the device list, and its capture graph told. The program's
+    // filter of it holds the event open, so setting it from a passing process lasts.
+    RunWebcamTool(L"remove " + instance);
+    RunWebcamTool(L"lose " + instance);
 }
 
 // Where the images folder of other runs waits while a run needs a fresh one.
 static std::wstring SavedImagesFolder() { return ImagesFolder() + L".e2e-saved"; }
 
 void App::takeImagesFolder() {
-    m_profileLock = std::make_unique<ProfileLock>();
     // A saved folder still there is the real one of a driver that died in its run.
     if (Exists(SavedImagesFolder()))
         giveBackImagesFolder();
     if (Exists(ImagesFolder()) && !MoveFileW(ImagesFolder().c_str(), SavedImagesFolder().c_str()))
         throw Error(LastError("moving " + Narrow(ImagesFolder()) + " aside"));
+    m_freshImagesFolder = true;
 }
 
 void App::giveBackImagesFolder() {
@@ -459,7 +804,10 @@ void App::giveBackImagesFolder() {
 }
 
 void App::start(const RunOptions& options) {
-    std::wstring block = EnvironmentBlock(options.environment);
+    auto environment = options.environment;
+    if (!options.cameraPattern.empty())
+        environment[L"LYC_STANDIN_PATTERN"] = options.cameraPattern;
+    std::wstring block = EnvironmentBlock(environment);
 
     std::wstring exe = m_folder + L"\\" + options.program;
     std::wstring commandLine = QuoteArgument(exe);
@@ -524,15 +872,18 @@ void App::cleanUp() {
         CloseHandle(m_job);
         m_job = nullptr;
     }
-    if (m_profileLock) {
+    removeWebcams();
+    m_webcamLock.reset();
+    if (m_freshImagesFolder) {
         WaitUntil([&] { return !Exists(ImagesFolder()) || RemoveTree(ImagesFolder()); }, 5s);
         try {
             giveBackImagesFolder();
         } catch (const Error&) {
             // Left for the next run that takes the folder: it puts the saved one back first.
         }
-        m_profileLock.reset();
+        m_freshImagesFolder = false;
     }
+    m_profileLock.reset();
     // The image of a process just ended can stay locked for a moment.
     if (!m_keep && !m_root.empty())
         WaitUntil([&] { return RemoveTree(m_root); }, 5s);
@@ -669,6 +1020,21 @@ void App::WaitForOutputLine(const std::string& line, Duration timeout) const {
         throw Error("no output line \"" + line + "\"; " + Describe());
 }
 
+Window App::FocusedWindow() const {
+    std::vector<DWORD> threads;
+    for (const Window& w : Windows({L"", L"", false})) {
+        DWORD thread = GetWindowThreadProcessId(w.hwnd(), nullptr);
+        if (std::find(threads.begin(), threads.end(), thread) != threads.end())
+            continue;
+        threads.push_back(thread);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus)
+            return Window(info.hwndFocus);
+    }
+    return {};
+}
+
 std::string App::Describe() const {
     std::ostringstream s;
     s << "process " << m_pid;
@@ -678,11 +1044,68 @@ std::string App::Describe() const {
     else if (m_process && GetExitCodeProcess(m_process, &code))
         s << " ended with exit code " << code;
     s << " in " << Narrow(m_folder) << "\n  top-level windows:";
-    for (const Window& w : Windows({L"", L"", false}))
+    for (const Window& w : Windows({L"", L"", false})) {
         s << "\n    " << w.Describe() << (w.Visible() ? "" : " (hidden)") << " "
           << RectText(w.ScreenRect());
+        if (Window text = w.IsClass(L"#32770") ? w.Child(0xFFFF) : Window()) {  // a message box's
+            try {
+                s << ": \"" << Narrow(text.Text()) << "\"";
+            } catch (const Error&) {
+                s << ": (text not readable)";
+            }
+        }
+    }
     s << "\n  stdout: " << Output() << "\n  stderr: " << Errors();
     return s.str();
+}
+
+// ---- List boxes and combo-box picks (the settings scenarios) ----------------------------------
+
+namespace {
+
+LRESULT SendTo(const Window& w, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!w || !SendMessageTimeoutW(w.hwnd(), message, wParam, lParam, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result))
+        throw Error(LastError("sending message " + std::to_string(message) + " to " +
+                              (w ? w.Describe() : std::string("no window"))));
+    return (LRESULT)result;
+}
+
+void PostCommand(const Window& control, WORD code) {
+    if (!PostMessageW(GetParent(control.hwnd()), WM_COMMAND, MAKEWPARAM(control.Id(), code), (LPARAM)control.hwnd()))
+        throw Error(LastError("posting a notification of " + control.Describe()));
+}
+
+}  // namespace
+
+std::vector<std::wstring> ListBoxItems(const Window& list) {
+    std::vector<std::wstring> items;
+    int count = (int)SendTo(list, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < count; ++i) {
+        LRESULT length = SendTo(list, LB_GETTEXTLEN, i, 0);
+        if (length == LB_ERR)
+            break;  // the list changed meanwhile
+        std::wstring item((size_t)length + 1, L'\0');
+        LRESULT n = SendTo(list, LB_GETTEXT, i, (LPARAM)item.data());
+        item.resize(n == LB_ERR ? 0 : std::min((size_t)n, (size_t)length));
+        items.push_back(item);
+    }
+    return items;
+}
+
+int ListBoxSelection(const Window& list) { return (int)SendTo(list, LB_GETCURSEL, 0, 0); }
+
+void SelectListBoxItem(const Window& list, int index) {
+    if (SendTo(list, LB_SETCURSEL, index, 0) == LB_ERR)
+        throw Error("no row " + std::to_string(index) + " in " + list.Describe());
+    PostCommand(list, LBN_SELCHANGE);
+}
+
+void PickComboItem(const Window& combo, int index) {
+    if (SendTo(combo, CB_SETCURSEL, index, 0) != index)
+        throw Error("no item " + std::to_string(index) + " in " + combo.Describe());
+    PostCommand(combo, CBN_SELENDOK);
+    PostCommand(combo, CBN_SELCHANGE);
 }
 
 }  // namespace e2e

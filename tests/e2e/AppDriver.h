@@ -7,9 +7,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+#include "tests/support/TestSupport.h"
 
 namespace e2e {
 
@@ -38,6 +40,23 @@ std::wstring StandinsDir();
 // Pixels of a dialog-unit rectangle for a dialog template with this font (DS_SETFONT | DS_FIXEDSYS),
 // mapped field by field as the dialog manager does: pass {x, y, cx, cy} to get {x, y, cx, cy}.
 RECT DialogUnitsToPixels(RECT units, const wchar_t* face = L"MS Shell Dlg", WORD points = 8);
+
+// Pixels as RGB() values, top row first.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<COLORREF> pixels;
+
+    COLORREF At(int x, int y) const { return pixels[size_t(y) * width + x]; }
+    size_t Count(const std::function<bool(COLORREF)>& matches) const;
+    Picture Part(const RECT& r) const;  // the pixels of r, clipped to the picture
+    bool operator==(const Picture&) const = default;
+};
+
+// For failure messages: the size and the commonest colours.
+void PrintTo(const Picture& picture, std::ostream* out);
+
+// Whether two colours differ by at most `tolerance` in each channel.
+bool NearColour(COLORREF a, COLORREF b, int tolerance);
 
 // A window of another process. Everything goes through messages or window-manager queries that
 // work across processes; a null window throws on use, except for the queries exists() and
@@ -79,6 +98,22 @@ public:
     void Close() const;              // WM_CLOSE
     void Resize(int width, int height) const;       // outer size, position kept
 
+    // The client area as the screen shows it. Another window over it is a user's too: the
+    // window's top-level one is raised above it first, as a click on its caption would.
+    Picture ScreenPixels() const;
+    // Invalidates the window and its children, background and frame included, and gives the
+    // program time to repaint them, as uncovering it does where the system keeps no copy.
+    void Repaint() const;
+    std::vector<Window> Descendants() const;  // children, their children and so on, depth first
+    // Makes the window's top-level one the foreground window, as a click on it would. A program
+    // whose window another program's took over has no focus until then: its dialogs put the focus
+    // back where it was.
+    void Activate() const;
+
+    // List views: the items' texts (first column), read through memory lent in the program, as
+    // accessibility tools do.
+    std::vector<std::wstring> ListViewItems() const;
+
     // Combo boxes.
     std::vector<std::wstring> ComboItems() const;
     int ComboSelection() const;
@@ -93,6 +128,26 @@ private:
     HWND m_hwnd = nullptr;
 };
 
+// The shell's folder picker (a dialog of the program): the folders it lists where it stands, and a
+// choice made by typing a path into its name box and pressing its OK button.
+std::vector<std::wstring> PickerFolders(Window picker);
+void ChooseInPicker(Window picker, const std::wstring& path);
+
+// A window of the driver's over an area of the screen (e.g. a control's ScreenRect()), shown
+// until destroyed. Its own thread handles its messages, as another program's window would.
+class Overlay {
+public:
+    explicit Overlay(const RECT& area);
+    ~Overlay();
+    Overlay(const Overlay&) = delete;
+    Overlay& operator=(const Overlay&) = delete;
+    HWND hwnd() const { return m_hwnd; }
+
+private:
+    HANDLE m_thread = nullptr;
+    HWND m_hwnd = nullptr;
+};
+
 // Which top-level window to look for; empty fields match anything.
 struct WindowQuery {
     std::wstring className;
@@ -100,33 +155,43 @@ struct WindowQuery {
     bool visibleOnly = true;
 };
 
+// A virtual webcam for one run (the stand-in's registration tool).
+struct Webcam {
+    std::wstring name;     // letters and digits, unique within the run
+    std::wstring formats;  // the tool's --formats, e.g. L"YUY2 160x120;MJPG 640x480"; empty: its defaults
+    bool failBind = false; // the device cannot be set up
+};
+
 struct RunOptions {
     std::wstring program = L"Lumetra.exe";   // from BinDir()
     std::vector<std::wstring> arguments;
     bool online = false;        // the companion-library stand-in beside the program
     bool camera = false;        // the camera-library stand-in beside the program
+    std::wstring cameraPattern; // its picture (bars, uniform, dot, counter); empty: its default
     bool images = true;         // the program's two PNG images in its working folder
-    // The run holds the ProfileLock and starts without <profile>\Lumetra; whatever was there is
-    // put back afterwards. For scenarios that look at or depend on the files the program keeps there.
+    // The run holds the ProfileLock alone and starts without <profile>\Lumetra; whatever was there
+    // is put back afterwards. For scenarios that look at or depend on the files the program keeps
+    // there. Other runs have shared turns: the program only makes its folders then.
     bool freshImagesFolder = false;
+    // The webcams the program may see. Unset: whatever is registered, which no scenario changes
+    // while the run lasts (it has a shared turn at the webcam lock). Set, even to none: the run has
+    // the lock to itself, these are registered for it under names of its own and removed
+    // afterwards, and leftovers of drivers that died are removed first.
+    std::optional<std::vector<Webcam>> webcams;
+    // Shared turns at those two locks where the run takes no turn alone. A test program that
+    // neither makes folders in the profile nor looks for webcams can do without, and need not wait.
+    bool sharedTurns = true;
     std::map<std::wstring, std::wstring> environment;   // added to (or replacing) the driver's own
     // Further files: source path -> name in the run folder.
     std::vector<std::pair<std::wstring, std::wstring>> files;
 };
 
-// The user profile folder (CSIDL_PROFILE) is the same for every run: Wine derives it from the Unix
-// user, and neither USERPROFILE nor any other per-process setting moves it. Runs that care about
-// its contents take turns through this lock, a named mutex shared by all driver processes.
-class ProfileLock {
-public:
-    ProfileLock();
-    ~ProfileLock();
-    ProfileLock(const ProfileLock&) = delete;
-    ProfileLock& operator=(const ProfileLock&) = delete;
-
-private:
-    HANDLE m_mutex;
-};
+// The session's locks (tests/support): every run has a turn at the ProfileLock, as the program
+// makes its folders in the profile at every start (alone with freshImagesFolder), and at the
+// WebcamLock as RunOptions::webcams says. A run takes the profile lock first.
+using ::SessionLock;
+using ::ProfileLock;
+using ::WebcamLock;
 
 std::wstring ProfileFolder();
 std::wstring ImagesFolder();  // <profile>\Lumetra
@@ -170,6 +235,14 @@ public:
     bool HasOutputLine(const std::string& line) const;
     void WaitForOutputLine(const std::string& line, Duration timeout = kTimeout) const;
 
+    // The window that has the keyboard focus in the program's user-interface thread; null when none.
+    Window FocusedWindow() const;
+
+    // Webcams of RunOptions::webcams: the name the program lists one by, and unplugging it (its
+    // registration goes, then the device reports itself lost to the program's capture graph).
+    std::wstring WebcamName(const std::wstring& name) const;
+    void LoseWebcam(const std::wstring& name);
+
     std::string Describe() const;  // state, windows and output, for failure messages
 
 private:
@@ -179,12 +252,56 @@ private:
 
     void takeImagesFolder();
     void giveBackImagesFolder();
+    void registerWebcams(const std::vector<Webcam>& webcams);
+    void removeWebcams();
 
     std::wstring m_root, m_folder, m_stdoutPath, m_stderrPath;
     std::unique_ptr<ProfileLock> m_profileLock;
+    bool m_freshImagesFolder = false;
+    std::unique_ptr<WebcamLock> m_webcamLock;
+    std::map<std::wstring, std::wstring> m_webcamInstances;  // Webcam::name -> instance
     HANDLE m_job = nullptr, m_process = nullptr;
     DWORD m_pid = 0;
     bool m_keep = false;
 };
+
+// ---- List boxes and combo-box picks (the settings scenarios) ----------------------------------
+
+// The rows' texts of a list box (LB_GETTEXT, which the system carries across processes).
+std::vector<std::wstring> ListBoxItems(const Window& list);
+// The selected row of a single-selection list box; -1 (LB_ERR) when none.
+int ListBoxSelection(const Window& list);
+// A user's click on a row: LB_SETCURSEL, then the LBN_SELCHANGE the list box would send, posted.
+void SelectListBoxItem(const Window& list, int index);
+// A user's pick in a drop-down list: CB_SETCURSEL, then CBN_SELENDOK and CBN_SELCHANGE, posted in
+// that order, as the combo box sends them for a pick by mouse or arrow key.
+void PickComboItem(const Window& combo, int index);
+
+}  // namespace e2e
+
+// ---- List views, tab controls and the close box (the cloud dialogs' scenarios; AppDriverCloud.cpp)
+
+namespace e2e {
+
+// List views of another process (the rows' texts: Window::ListViewItems()). The selected rows, in
+// row order.
+int ListViewCount(const Window& list);
+std::vector<int> ListViewSelection(const Window& list);
+// A user's click on a row: the other rows lose their selection, then the row becomes the selected
+// and focused one, each change set through an LVITEMW lent in the program, so that the control
+// tells its parent LVN_ITEMCHANGING and LVN_ITEMCHANGED as for a click. Sent: the parent has
+// handled the notifications when it returns.
+void SelectListViewItem(const Window& list, int index);
+
+// Tab controls: the tabs' texts, the chosen one, and a user's choice. TCM_SETCURSEL tells nobody,
+// and WM_NOTIFY cannot be sent to another process, so the choice is a click at the middle of the
+// tab (a rectangle read through memory lent in the program): the control then tells its parent
+// TCN_SELCHANGING and TCN_SELCHANGE itself. Returns once it has handled the click.
+std::vector<std::wstring> TabItems(const Window& tabs);
+int TabSelection(const Window& tabs);
+void SelectTab(const Window& tabs, int index);
+
+// The close box of a window's caption: the WM_SYSCOMMAND SC_CLOSE it sends, posted.
+void PressCloseBox(const Window& window);
 
 }  // namespace e2e
