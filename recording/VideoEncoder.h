@@ -1,6 +1,7 @@
 // The interface of the video-file writers the recorder owns.
 #pragma once
 #include <windows.h>
+#include <cstdint>
 #include <string>
 
 // Where a recording stands: frames are being written, a write failed, or the file is full.
@@ -17,4 +18,6 @@ public:
     // Finishes and closes the file; false when that failed.
     virtual bool Close() = 0;
     virtual RecordingState State() const = 0;
+    // Pictures AddFrame accepted (true) but left out of the file because the encoder was behind.
+    virtual uint64_t DroppedPictures() const { return 0; }
 };

@@ -58,15 +58,16 @@ bool CVideoRecorder::AddFrame(const unsigned char* pixels, HBITMAP dib) {
     int64_t k = 1;
     if (!m_started) {
         m_t0 = now;
+        m_lost = 0;
         m_started = true;
     } else {
-        const int64_t written = static_cast<int64_t>(counters.written);
-        k = SlotOf(now - m_t0) + 1 - written;
+        const int64_t placed = static_cast<int64_t>(counters.written) + m_lost;
+        k = SlotOf(now - m_t0) + 1 - placed;
         const int64_t secondOfSlots = formatIndex == VideoOutputAvi ? 17 : 30;
         if (k > secondOfSlots) {
             counters.dropped += static_cast<uint64_t>(k - 1);
             k = 1;
-            m_t0 = now - SlotStartUs(written);
+            m_t0 = now - SlotStartUs(placed);
         }
     }
     if (k <= 0) {
@@ -74,9 +75,17 @@ bool CVideoRecorder::AddFrame(const unsigned char* pixels, HBITMAP dib) {
         return true;
     }
     for (int64_t i = 0; i < k; ++i) {
+        const uint64_t droppedBefore = encoder->DroppedPictures();
         if (!encoder->AddFrame(pixels, dib)) {
             m_failed = encoder->State() != RecordingState::Full;
             return false;
+        }
+        if (encoder->DroppedPictures() != droppedBefore) {
+            // The encoder is behind: handing this picture again would only add to its load, so the
+            // picture and the rest of its slots are given up.
+            counters.dropped += static_cast<uint64_t>(k - i);
+            m_lost += k - i;
+            return true;
         }
         ++counters.written;
     }

@@ -4,7 +4,8 @@
 // (AVI 60 ms, MPEG-2 1/30 s) counted from the first written frame, and a feeding hands its picture
 // on once for every slot that has begun since the last written one (none when its slot is taken,
 // several after a gap). A gap longer than a second of slots is cut to one frame, so a stall does
-// not fill the file with copies.
+// not fill the file with copies. Slots the encoder drops (it is too far behind) are given up as well:
+// later feedings do not fill them again.
 #pragma once
 #include "recording/VideoEncoder.h"
 #include <cstdint>
@@ -52,7 +53,7 @@ public:
     VideoEncoder* encoder;
 
     // Feedings handed over, frames written, feedings whose slot was taken, pictures refused for
-    // their size, slots given up to a stall.
+    // their size, slots given up to a stall or dropped by the encoder.
     struct Counters {
         uint64_t handed = 0, written = 0, skipped = 0, refused = 0, dropped = 0;
     } counters;
@@ -67,5 +68,6 @@ private:
 
     bool m_started = false;  // t0 is set by the first written frame
     int64_t m_t0 = 0;
+    int64_t m_lost = 0;  // slots since t0 whose picture the encoder dropped
     bool m_failed = false;
 };

@@ -56,7 +56,8 @@ double ConversionMs(int width, int height, const std::vector<std::vector<uint8_t
 double EncoderRun(const std::wstring& path, int width, int height, const std::vector<std::vector<uint8_t>>& pictures,
                   int frames) {
     const double t0 = Milliseconds();
-    LibAVVideoEncoder encoder(path, width, height, 24, 1);
+    // The encoding itself: the worker would drop pictures fed this fast.
+    LibAVVideoEncoder encoder(path, width, height, 24, 1, LibAVVideoEncoder::Threading::Synchronous);
     if (!encoder.Open(path, 16)) return 0;
     for (int i = 0; i < frames; ++i) encoder.AddFrame(pictures[i % kPictures].data(), nullptr);
     if (!encoder.Close()) return 0;
@@ -125,7 +126,8 @@ struct FeedingFigures {
 };
 FeedingFigures Feedings(const std::wstring& path, int width, int height,
                         const std::vector<std::vector<uint8_t>>& pictures, int feedings, int calls) {
-    LibAVVideoEncoder encoder(path, width, height, 24, 1);
+    // Conversion and encoding on the calling thread, as without the recording worker.
+    LibAVVideoEncoder encoder(path, width, height, 24, 1, LibAVVideoEncoder::Threading::Synchronous);
     encoder.Open(path, 16);
     std::vector<double> ms;
     for (int i = 0; i < feedings; ++i) {

@@ -219,7 +219,7 @@ int main() {
                     static_cast<int>(kRunSeconds * 1000 / kMinGapMs), kMinGapMs, kMaxGapMs, kWantedFeedings);
     std::printf("paint, pnt p95: the live view's paint before the feeding; p+f: paint and feeding together; writtn/skipd/refsd/drop: "
                 "the recorder's counters (frames written, feedings whose slot was taken, refused for their size, slots "
-                "given up to a stall)\n");
+                "given up to a stall or to the encoder's full queue)\n");
     std::printf("1280x720 MPEG as recorded (doubled): p95 of paint + feeding %.2f ms (%s 16 ms), %.1f frames/s "
                 "written (30 wanted)\n", hdMpegBoth, hdMpegBoth > 16 ? "over" : "within", hdMpegRate);
     view.UnsubclassWindow();

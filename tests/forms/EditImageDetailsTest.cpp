@@ -298,10 +298,11 @@ TEST_F(ImageDetails, CancelEnterEscapeAndTheCloseBoxWriteNothing) {
     const Case cases[] = {
         {"Cancel", [](HWND d) { Press(d, IDC_DETAILS_CANCEL); }, 0},
         {"Enter", [](HWND d) {
-             ::SetFocus(::GetDlgItem(d, IDC_DETAILS_COMMENTS));
-             PostKey(VK_RETURN);
+             HWND comments = ::GetDlgItem(d, IDC_DETAILS_COMMENTS);
+             ::SetFocus(comments);
+             PostKey(VK_RETURN, comments);
          }, 0},
-        {"Escape", [](HWND) { PostKey(VK_ESCAPE); }, IDCANCEL},
+        {"Escape", [](HWND d) { PostKey(VK_ESCAPE, d); }, IDCANCEL},
         {"close box", [](HWND d) { ::PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); }, IDCANCEL},
     };
     const std::string before = PlantMeta(Captured());

@@ -84,8 +84,11 @@ inline std::wstring ItemText(HWND dlg, int id) { return WindowText(::GetDlgItem(
 inline void Press(HWND dlg, int id) { ::SendMessageW(::GetDlgItem(dlg, id), BM_CLICK, 0, 0); }
 
 // A key as the keyboard gives it to the focused control; the dialog's loop sees it first.
-inline void PostKey(UINT key) {
+// To the focused window, else to `target`: a test process whose window is not in front (other
+// tests run beside it) may have no focus at all.
+inline void PostKey(UINT key, HWND target = nullptr) {
     HWND focus = ::GetFocus();
+    if (!focus) focus = target;
     ::PostMessageW(focus, WM_KEYDOWN, key, 1);
     ::PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
 }

@@ -177,7 +177,7 @@ TEST_F(Login, AnEmptyNameOrPasswordSendsNothing) {
             }
             EXPECT_EQ(server.RequestCount(), 0u);
         },
-        [&] { PostKey(VK_ESCAPE); },
+        [&] { PostKey(VK_ESCAPE, dlg.m_hWnd); },
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(dlg.exits, 1);
@@ -204,7 +204,7 @@ TEST_F(Login, AWrongPasswordShowsTheErrorAndTheNextPressSendsAgain) {
             EXPECT_EQ(requests[1].QueryValue("password"), "wrong");
             ::SetDlgItemTextW(dlg.m_hWnd, IDC_LOGIN_PASSWORD, L"secret");
         },
-        [&] { PostKey(VK_RETURN); },  // Enter in the password edit presses "Login"
+        [&] { PostKey(VK_RETURN, ::GetDlgItem(dlg.m_hWnd, IDC_LOGIN_PASSWORD)); },  // Enter presses "Login"
     });
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(dlg.m_loggedIn);
@@ -303,7 +303,7 @@ TEST(LoginClosed, EndsTheProgramWithCode1AfterClosingEveryCamera) {
                 if (!c.liveListed) main.webcams->list = {&main.two};
                 ProgramLoginDlg dlg(&main.dlg, "http://127.0.0.1:9");
                 RunModal(dlg, {[&] {
-                    if (std::string(c.how) == "escape") PostKey(VK_ESCAPE);
+                    if (std::string(c.how) == "escape") PostKey(VK_ESCAPE, dlg.m_hWnd);
                     else ::PostMessageW(dlg.m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
                 }});
                 std::fprintf(stderr, "still running\n");

@@ -5,10 +5,14 @@
 #include <memory>
 #include <sstream>
 #include "recording/LibAVVideoEncoder.h"
+#include "recording/VideoRecorder.h"
 #include "tests/files/TempFolder.h"
 #include "tests/mpeg2/Pictures.h"
+#include "tests/mpeg2/TestEncoder.h"
 
 namespace {
+
+using Threading = LibAVVideoEncoder::Threading;
 
 const std::string kEndCode("\x00\x00\x01\xB7", 4);
 
@@ -89,15 +93,20 @@ protected:
 
     // Feeds `pictures` test pictures through a new encoder, each `repeat` times, and closes it.
     std::string Encode(const wchar_t* name, int width, int height, int pictures, int format = 1, int bpp = 24,
-                       int repeat = 1) {
-        LibAVVideoEncoder encoder(L"ignored.mpg", width, height, bpp, format);
+                       int repeat = 1, Threading threading = Threading::Worker) {
+        std::vector<int> sequence;
+        for (int i = 0; i < pictures; ++i) sequence.insert(sequence.end(), repeat, i);
+        return Encode(name, width, height, sequence, threading, format, bpp);
+    }
+    // Feeds the test pictures numbered in `sequence`, in its order, and closes the encoder.
+    std::string Encode(const wchar_t* name, int width, int height, const std::vector<int>& sequence,
+                       Threading threading, int format = 1, int bpp = 24) {
+        TestEncoder encoder(L"ignored.mpg", width, height, bpp, format, threading);
         EXPECT_TRUE(encoder.Open(Path(name), 16));
-        for (int i = 0; i < pictures; ++i) {
-            const std::vector<uint8_t> picture = TestPicture(width, height, i, bpp / 8);
-            for (int r = 0; r < repeat; ++r) EXPECT_TRUE(encoder.AddFrame(picture.data(), nullptr)) << i;
-        }
+        for (int i : sequence) EXPECT_TRUE(encoder.AddFrame(TestPicture(width, height, i, bpp / 8).data(), nullptr));
         EXPECT_TRUE(encoder.Close());
         EXPECT_EQ(encoder.State(), RecordingState::Recording);
+        EXPECT_EQ(encoder.DroppedPictures(), 0u);
         return ReadBytes(Path(name));
     }
 
@@ -119,7 +128,7 @@ TEST_F(Mpeg2, EveryPictureHandedInIsFramedByEndCodes) {
         SCOPED_TRACE(testing::Message() << c.pictures << " x " << c.repeat << (c.byDestructor ? ", destroyed" : ""));
         const std::wstring path = Path(L"short.mpg");
         {
-            auto encoder = std::make_unique<LibAVVideoEncoder>(path, 64, 48, 24, 1);
+            auto encoder = std::make_unique<TestEncoder>(path, 64, 48);
             ASSERT_TRUE(encoder->Open(path, 16));
             for (int i = 0; i < c.pictures; ++i) {
                 const std::vector<uint8_t> picture = TestPicture(64, 48, i);
@@ -262,19 +271,134 @@ TEST_F(Mpeg2, CallsOutOfOrderAreRefused) {
 }
 
 // A disk that takes no byte: the encoder notices at a packet or at the close, reports Failed and
-// refuses further frames. Under Wine, Z:\dev\full is Linux's always-full device.
+// refuses further frames; with a worker, from the call after the failure on, and Close neither
+// encodes nor waits for the pictures still queued. Under Wine, Z:\dev\full is Linux's always-full
+// device.
 TEST_F(Mpeg2, AFullDiskFailsTheRecording) {
     if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "needs Wine's Z: drive";
     const std::wstring full = L"Z:\\dev\\full";  // GetFileAttributesW does not see devices, _wfopen does
-    LibAVVideoEncoder encoder(full, 320, 240, 24, 1);
-    ASSERT_TRUE(encoder.Open(full, 16));
-    int accepted = 0;
-    for (int i = 0; i < 30 && encoder.AddFrame(TestPicture(320, 240, i).data(), nullptr); ++i) ++accepted;
-    EXPECT_LT(accepted, 30) << "the first I picture is larger than any write buffer";
-    EXPECT_EQ(encoder.State(), RecordingState::Failed);
-    EXPECT_FALSE(encoder.AddFrame(TestPicture(320, 240, 0).data(), nullptr));
-    EXPECT_FALSE(encoder.Close());
-    EXPECT_EQ(encoder.State(), RecordingState::Failed);
+    for (Threading threading : {Threading::Synchronous, Threading::Worker}) {
+        SCOPED_TRACE(threading == Threading::Worker ? "worker" : "synchronous");
+        TestEncoder encoder(full, 320, 240, 24, 1, threading);
+        ASSERT_TRUE(encoder.Open(full, 16));
+        if (threading == Threading::Synchronous) {
+            int accepted = 0;
+            for (int i = 0; i < 30 && encoder.AddFrame(TestPicture(320, 240, i).data(), nullptr); ++i) ++accepted;
+            EXPECT_LT(accepted, 30) << "the first I picture is larger than any write buffer";
+        } else {
+            // A full queue behind the first packet, which fails.
+            encoder.paced = false;
+            encoder.Hold();
+            for (int i = 0; i < LibAVVideoEncoder::kQueueLength; ++i)
+                EXPECT_TRUE(encoder.AddFrame(TestPicture(320, 240, i).data(), nullptr));
+            EXPECT_EQ(encoder.accepted, LibAVVideoEncoder::kQueueLength);
+            encoder.Release();
+            for (int ms = 0; encoder.State() == RecordingState::Recording && ms < 10000; ++ms) Sleep(1);
+        }
+        EXPECT_EQ(encoder.State(), RecordingState::Failed);
+        EXPECT_FALSE(encoder.AddFrame(TestPicture(320, 240, 0).data(), nullptr));
+        EXPECT_FALSE(encoder.Close());
+        EXPECT_EQ(encoder.State(), RecordingState::Failed);
+    }
+}
+
+// With nothing dropped, the worker writes the bytes of the synchronous path: the same pictures with
+// the same presentation indices, doubled ones included, and the held-back ones drained at the end.
+TEST_F(Mpeg2, TheWorkerWritesTheBytesOfTheSynchronousPath) {
+    struct Case {
+        int width, height, pictures, repeat;
+    } cases[] = {{64, 48, 40, 1}, {202, 202, 12, 2}, {320, 240, 30, 1}, {640, 480, 8, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << ", " << c.pictures << " x " << c.repeat);
+        const std::string synchronous =
+            Encode(L"synchronous.mpg", c.width, c.height, c.pictures, 1, 24, c.repeat, Threading::Synchronous);
+        ASSERT_GT(synchronous.size(), 8u);
+        EXPECT_TRUE(Encode(L"worker.mpg", c.width, c.height, c.pictures, 1, 24, c.repeat, Threading::Worker) ==
+                    synchronous);
+    }
+}
+
+// A worker a whole queue behind: pictures that find no free entry are dropped and counted, the next
+// picture kept takes the next presentation index, and the file is the stream of the pictures kept.
+TEST_F(Mpeg2, AFullQueueDropsPicturesAndTheFileHoldsTheRest) {
+    const int width = 96, height = 64, pictures = 40;
+    TestEncoder encoder(Path(L"dropped.mpg"), width, height);
+    encoder.paced = false;
+    ASSERT_TRUE(encoder.Open(Path(L"dropped.mpg"), 16));
+    std::vector<int> kept;
+    auto feed = [&](int picture) {
+        EXPECT_TRUE(encoder.AddFrame(TestPicture(width, height, picture).data(), nullptr)) << picture;
+        if (!encoder.lastDropped) kept.push_back(picture);
+    };
+
+    encoder.Hold();
+    for (int i = 0; i < 12; ++i) feed(i);
+    // One entry waits with the worker, the others in the queue.
+    EXPECT_EQ(kept.size(), static_cast<size_t>(LibAVVideoEncoder::kQueueLength));
+    EXPECT_EQ(encoder.DroppedPictures(), 12u - LibAVVideoEncoder::kQueueLength);
+    EXPECT_EQ(encoder.State(), RecordingState::Recording);
+    encoder.Release();
+    ASSERT_TRUE(encoder.WaitUntilBegun(3));  // two entries are free again
+    feed(12);
+    feed(13);
+    EXPECT_EQ(kept.back(), 13);
+    EXPECT_EQ(kept.size(), LibAVVideoEncoder::kQueueLength + 2u);
+    for (int i = 14; i < pictures; ++i) feed(i);  // as fast as it goes: some may drop
+    EXPECT_TRUE(encoder.Close());
+    EXPECT_EQ(encoder.DroppedPictures() + kept.size(), static_cast<size_t>(pictures));
+
+    EXPECT_TRUE(ReadBytes(Path(L"dropped.mpg")) == Encode(L"kept.mpg", width, height, kept, Threading::Synchronous));
+}
+
+class ClockedRecorder : public CVideoRecorder {
+public:
+    ClockedRecorder(VideoEncoder* encoder, int width, int height)
+        : CVideoRecorder(encoder, L"x", width, height, 24, VideoOutputMpeg) {}
+    int64_t nowUs = 0;
+
+protected:
+    int64_t NowMicroseconds() override { return nowUs; }
+};
+
+// The recorder over a worker a whole queue behind: the dropped picture is not written, and its
+// slots are given up rather than filled again by the next feedings; the file holds what was written.
+TEST_F(Mpeg2, TheRecorderGivesUpTheSlotsOfDroppedPictures) {
+    const int width = 96, height = 64;
+    const std::wstring path = Path(L"recorder.mpg");
+    auto* encoder = new TestEncoder(path, width, height);
+    encoder->paced = false;
+    ClockedRecorder recorder(encoder, width, height);
+    ASSERT_TRUE(recorder.Start(path, 16));
+    encoder->Hold();
+
+    struct Step {
+        int slot;  // of 1/30 s
+        bool release;
+        uint64_t written, dropped;
+    };
+    std::vector<Step> steps;
+    for (int slot = 0; slot < LibAVVideoEncoder::kQueueLength; ++slot)
+        steps.push_back({slot, false, static_cast<uint64_t>(slot) + 1, 0});
+    steps.push_back({10, false, 8, 3});   // the queue is full: the picture of three slots is dropped
+    steps.push_back({11, true, 9, 3});    // room again: one slot, not the three lost ones
+    steps.push_back({14, false, 12, 3});  // a gap is filled as ever
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "slot " << step.slot);
+        if (step.release) {
+            encoder->Release();
+            ASSERT_TRUE(encoder->WaitUntilBegun(LibAVVideoEncoder::kQueueLength));
+        }
+        recorder.nowUs = (int64_t(step.slot) * 1000000 + 29) / 30;
+        const std::vector<uint8_t> picture = TestPicture(width, height, step.slot);
+        EXPECT_TRUE(recorder.AddFrame(picture.data(), nullptr));
+        EXPECT_TRUE(recorder.AddFrame(picture.data(), nullptr));  // the doubled call finds its slot taken
+        EXPECT_EQ(recorder.counters.written, step.written);
+        EXPECT_EQ(recorder.counters.dropped, step.dropped);
+    }
+    EXPECT_EQ(recorder.counters.skipped, steps.size());
+    EXPECT_EQ(encoder->DroppedPictures(), 1u);
+    EXPECT_TRUE(recorder.Stop());
+    EXPECT_EQ(Count(StartCodes(ReadBytes(path)), kPicture), recorder.counters.written);
 }
 
 }  // namespace
