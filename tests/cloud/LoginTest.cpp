@@ -156,7 +156,7 @@ TEST(Login, AFailedLoginCanBeRetriedWithTheSameClient) {
     EXPECT_EQ(client.session->testers, (Strings{"Ann Lee", "Bo Chen"}));
 }
 
-// Rows as a careless service might send them: the Part's edge cases and rows of the wrong shape.
+// Rows as a careless service might send them: odd statuses, repeats, and rows of the wrong shape.
 const char kShapes[] = R"({
   "accounts": [{"username": "odd", "password": "pw", "reply": {"velmoraId": "S1", "username": 7}}],
   "organisations": {"S1": {

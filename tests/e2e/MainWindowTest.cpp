@@ -60,8 +60,7 @@ TEST(MainWindow, StartsWithTheCameraFoldersClockAndLogoAndStartsSilentlyAgain) {
     Window logo = dialog.ChildOrThrow(kLogo);
     Window live = dialog.ChildOrThrow(kLiveView);
     EXPECT_EQ(logo.Style() & SS_TYPEMASK, DWORD(SS_BITMAP)) << std::hex << logo.Style();
-    // The control takes the image's size, larger than its template's: the live view and the buttons
-    // below lie over its right and bottom ends. The part of its own is compared.
+    // The control takes the image's size; whatever a sibling lies over is left out of the comparison.
     RECT at = logo.RectInParent(), own = logo.ClientRect();
     for (const Window& sibling : dialog.Children()) {
         RECT r = sibling.RectInParent(), overlap;
