@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 #include <vector>
-#include "tests/files/TempFolder.h"
+#include "tests/support/Files.h"
 
 namespace bench {
 

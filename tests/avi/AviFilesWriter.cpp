@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include "recording/Avi10VideoEncoder.h"
 #include "tests/avi/AviTestSupport.h"
-#include "tests/files/TempFolder.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestSupport.h"
 
 TEST(AviFilesForNativeCheck, Write) {

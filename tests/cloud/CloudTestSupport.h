@@ -2,7 +2,7 @@
 // time-outs short enough for a test run.
 #pragma once
 #include "cloud/CendraClient.h"
-#include "tests/files/TempFolder.h"
+#include "tests/support/Files.h"
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>

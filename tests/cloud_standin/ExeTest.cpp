@@ -11,6 +11,7 @@
 #include <cjson/cJSON.h>
 
 #include "tests/cloud_standin/StandinProcess.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -41,17 +42,6 @@ std::vector<std::string> Strings(const std::string& json, const char* key) {
     }
     cJSON_Delete(root);
     return values;
-}
-
-std::string ReadText(const std::wstring& path) {
-    std::string text;
-    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
-        char chunk[4096];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-        fclose(f);
-    }
-    return text;
 }
 
 }  // namespace
@@ -98,7 +88,7 @@ TEST(StandinExe, ServesTheDemoFixtureUntilStopped) {
     EXPECT_EQ(standin.Finish(10000), 0) << standin.output;
     EXPECT_NE(standin.output.find("stopping after 6 requests"), std::string::npos) << standin.output;
 
-    std::string logged = ReadText(log);
+    std::string logged = ReadBytes(log);
     EXPECT_NE(logged.find("#1 connection 1: GET /v1/auth/login?username=jdoe&password=demo1234\n"), std::string::npos)
         << logged;
     EXPECT_NE(logged.find("#6 connection 6: GET /v1/auth/login?username=admin%40example.com"), std::string::npos);

@@ -13,23 +13,11 @@ std::wstring DemoFixturePath() { return FromBuild(CENDRA_DEMO_FIXTURE_REL); }
 std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 
 StandinProcess::StandinProcess(const std::wstring& arguments) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE writeEnd;
-    if (!CreatePipe(&m_output, &writeEnd, &inherit, 0)) return;
-    SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    std::wstring command = Quoted(StandinExePath()) + L" " + arguments;
-    PROCESS_INFORMATION info{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                       &info)) {
+    PROCESS_INFORMATION info;
+    if (StartCaptured(Quoted(StandinExePath()) + L" " + arguments, nullptr, nullptr, &info, &m_output)) {
         m_process = info.hProcess;
         CloseHandle(info.hThread);
     }
-    CloseHandle(writeEnd);
 }
 
 StandinProcess::~StandinProcess() {

@@ -1,4 +1,5 @@
 #include "tests/e2e/AppDriver.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestSupport.h"
 #include <shlobj.h>
 #include <commctrl.h>
@@ -28,35 +29,6 @@ std::wstring FullPath(const std::wstring& path) {
     return n && n < MAX_PATH ? std::wstring(buffer, n) : p;
 }
 
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Deletes a folder with everything in it, hidden and read-only entries too. Links are removed,
-// never followed.
-bool RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring full = path + L"\\" + name;
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW(full.c_str());
-            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                RemoveDirectoryW(full.c_str());
-            else
-                RemoveTree(full);
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return RemoveDirectoryW(path.c_str()) || !Exists(path);
-}
-
 void FreshFolder(const std::wstring& path) {
     if (Exists(path))
         RemoveTree(path);  // left by a killed driver whose process id came round again
@@ -67,21 +39,6 @@ void FreshFolder(const std::wstring& path) {
 void Copy(const std::wstring& from, const std::wstring& to) {
     if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
         throw Error(LastError("copying " + Narrow(from) + " to " + Narrow(to)));
-}
-
-std::string ReadFileText(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    std::string text;
-    char buffer[4096];
-    DWORD n;
-    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n)
-        text.append(buffer, n);
-    CloseHandle(file);
-    return text;
 }
 
 HANDLE InheritableFile(const std::wstring& path, DWORD access, DWORD disposition) {
@@ -988,8 +945,8 @@ void App::Kill() {
     }
 }
 
-std::string App::Output() const { return ReadFileText(m_stdoutPath); }
-std::string App::Errors() const { return ReadFileText(m_stderrPath); }
+std::string App::Output() const { return ReadBytes(m_stdoutPath); }
+std::string App::Errors() const { return ReadBytes(m_stderrPath); }
 
 std::vector<std::string> App::OutputLines() const {
     bool ended = !Running();  // before reading: all output is in by then

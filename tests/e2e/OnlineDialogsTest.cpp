@@ -182,7 +182,7 @@ TEST(OnlineDialogs, UploadSendsTheMarkedStillsInMarkingOrderWithTheirDetailsOnDi
 
     // What the .meta holds when it is sent goes, not what the capture wrote.
     const std::wstring changed = MetaPathOf(ImagesFolder(), run.rows[0]);
-    WriteBytes(changed, MetaText(Fields(L"South Clinic", L"Rewritten on disk", L"Fail")));
+    WriteOrFail(changed, MetaText(Fields(L"South Clinic", L"Rewritten on disk", L"Fail")));
     const auto before = Snapshot();
     confirm = run.Confirm();
     confirm.ChildOrThrow(IDOK).Click();
@@ -230,9 +230,9 @@ TEST(OnlineDialogs, EditingDetailsRewritesTheMetaFileAndCancelKeepsIt) {
     app.WaitForWindow(kLoginDialog);  // the folders are made by then
     const std::wstring images = ImagesFolder(), still = L"20210102102000_Scope_0.bmp";
     const std::wstring meta = MetaPathOf(images, still);
-    WriteBytes(images + L"\\" + still, SolidBitmap(64, 48, RGB(90, 120, 150)));
+    WriteOrFail(images + L"\\" + still, SolidBitmap(64, 48, RGB(90, 120, 150)));
     const std::string original = MetaText(Fields(L"North Clinic", L"Initial", L"Pass"));
-    WriteBytes(meta, original);
+    WriteOrFail(meta, original);
     Window dialog = LogIn(app, kUser);
 
     dialog.ChildOrThrow(kEditImages).Click();
@@ -277,9 +277,9 @@ struct References {
 
     void Write() const {
         const std::wstring folder = ImagesFolder() + L"\\ReferenceImages";
-        WriteBytes(folder + L"\\" + redName, SolidBitmap(80, 60, red));
-        WriteBytes(folder + L"\\" + blueName, SolidBitmap(80, 60, blue));
-        WriteBytes(MetaPathOf(ImagesFolder(), blueName), MetaText(blueDetails));
+        WriteOrFail(folder + L"\\" + redName, SolidBitmap(80, 60, red));
+        WriteOrFail(folder + L"\\" + blueName, SolidBitmap(80, 60, blue));
+        WriteOrFail(MetaPathOf(ImagesFolder(), blueName), MetaText(blueDetails));
     }
 };
 

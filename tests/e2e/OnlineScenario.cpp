@@ -197,14 +197,8 @@ std::wstring MetaPathOf(const std::wstring& folder, const std::wstring& bmpName)
     return folder + L"\\metadata\\" + stem + L".meta";
 }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr) &&
-              written == bytes.size();
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (!ok)
+void WriteOrFail(const std::wstring& path, const std::string& bytes) {
+    if (!WriteBytes(path, bytes))
         throw Error("writing " + Narrow(path) + " failed, error " + std::to_string(GetLastError()));
 }
 

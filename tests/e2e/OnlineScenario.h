@@ -124,7 +124,7 @@ MetaFields ParseMeta(const std::string& text);
 std::wstring MetaPathOf(const std::wstring& folder, const std::wstring& bmpName);
 
 // Writes a file, or fails the test.
-void WriteBytes(const std::wstring& path, const std::string& bytes);
+void WriteOrFail(const std::wstring& path, const std::string& bytes);
 // A 24-bit BMP of one colour.
 std::string SolidBitmap(int width, int height, COLORREF colour);
 

@@ -40,20 +40,6 @@ std::vector<std::wstring> FileNames(const std::wstring& folder) {
     return names;
 }
 
-std::string ReadBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    std::string bytes;
-    char buffer[65536];
-    DWORD n;
-    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n)
-        bytes.append(buffer, n);
-    CloseHandle(file);
-    return bytes;
-}
-
 std::optional<int> StillIndex(const std::wstring& name, const std::wstring& prefix) {
     const std::wstring tail = L"_" + prefix + L"_";
     if (name.size() < 14 + tail.size() + 5 || name.substr(name.size() - 4) != L".bmp")

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include "tests/e2e/AppDriver.h"
+#include "tests/support/Files.h"
 
 namespace e2e {
 
@@ -41,7 +42,6 @@ bool IsFolder(const std::wstring& path);
 bool IsFile(const std::wstring& path);
 // Names of the files (not folders) in a folder, sorted; none when the folder does not exist.
 std::vector<std::wstring> FileNames(const std::wstring& folder);
-std::string ReadBytes(const std::wstring& path);
 
 // A still's name is <14 digits>_<prefix>_<n>.bmp: n, when `name` is one with this prefix.
 std::optional<int> StillIndex(const std::wstring& name, const std::wstring& prefix);

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 #include "cloud/MetadataReader.h"
-#include "tests/files/TempFolder.h"
+#include "tests/support/Files.h"
 #include "ui/ImageMetadata.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include "tests/files/TempFolder.h"
+#include "tests/support/Files.h"
 #include "ui/StillImage.h"
 
 namespace {

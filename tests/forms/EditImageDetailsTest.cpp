@@ -8,7 +8,6 @@
 #include "standins/cloud/CendraStandin.h"
 #include "tests/forms/FormsTestSupport.h"
 #include <commctrl.h>
-#include <gdiplus.h>
 
 namespace {
 
@@ -397,15 +396,3 @@ TEST_F(ImageDetails, ASaveThatCannotBeWrittenKeepsTheOldFileAndTheDialog) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&controls);
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    const int result = RUN_ALL_TESTS();
-    Gdiplus::GdiplusShutdown(token);
-    return result;
-}

@@ -2,7 +2,8 @@
 // input as a user gives it, and a modal loop driven step by step from a timer inside it.
 #pragma once
 #include "res/resource.h"
-#include "tests/files/TempFolder.h"
+#include "tests/support/FakeVideo.h"
+#include "tests/support/Files.h"
 #include "ui/LumetraDlg.h"
 #include "video/CompositeVideoSourceProvider.h"
 #include <gtest/gtest.h>
@@ -12,32 +13,14 @@
 #include <vector>
 
 // A camera that says on stderr when it lets its device go (death tests see only the output).
-struct FakeSource : VideoSource {
-    explicit FakeSource(const char* desc) {
-        description = desc;
-        name = "webcam";
-        id = "webcam";
-        initialized = true;
-        resolutions.push_back(new VideoResolution{0, 8, 6, 24, "8x6"});
-    }
-    int Start() override { return 1; }
-    int Stop() override { return 1; }
-    VideoFrame* GetFrame(unsigned char*) override { return nullptr; }
-    int UpdateFrame() override { return 1; }
+struct FakeSource : FakeCamera {
+    explicit FakeSource(const char* desc) : FakeCamera(desc) { hasFrame = false; }
     void Close() override {
         ++closed;
         std::fprintf(stderr, "closed %s\n", description.c_str());
         std::fflush(stderr);
     }
-    void Open(VideoResolution*) override {}
     int closed = 0;
-};
-
-struct FakeProvider : VideoSourceProvider {
-    std::vector<VideoSource*> list, none;
-    std::vector<VideoSource*>* GetVideoSources() override { return &list; }
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &none; }
-    bool NeedsRefresh() override { return false; }
 };
 
 // The main window, offline (its own login does not run), with its images under a temporary folder.

@@ -7,8 +7,8 @@
 #include "res/resource.h"
 #include "standins/cloud/CendraStandin.h"
 #include "tests/forms/FormsTestSupport.h"
+#include "tests/support/Clock.h"
 #include <commctrl.h>
-#include <gdiplus.h>
 #include <memory>
 
 namespace {
@@ -28,17 +28,6 @@ const char kAccounts[] = R"({
   "organisations": {"V1": {"locations": [], "endoscopes": [], "testers": [],
                            "facilities": [{"nameFacility": "North Clinic", "status": "Active"}]}}
 })";
-
-std::time_t LocalTime(int y, int mo, int d, int h, int mi) {
-    std::tm t{};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
-}
 
 // The dialog on the stand-in, its clock fixed, its end of the process counted instead.
 class TestLoginDlg : public CLoginDlg {
@@ -315,15 +304,3 @@ TEST(LoginClosed, EndsTheProgramWithCode1AfterClosingEveryCamera) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_TAB_CLASSES};
-    ::InitCommonControlsEx(&controls);
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    const int result = RUN_ALL_TESTS();
-    Gdiplus::GdiplusShutdown(token);
-    return result;
-}

@@ -18,6 +18,13 @@ using cendra_standin::Server;
 
 namespace {
 
+// The list row of the item for file `name` (-1 when none).
+int RowOf(const std::vector<UploadItem>& items, const wchar_t* name) {
+    for (const UploadItem& item : items)
+        if (item.fileName == name) return item.index;
+    return -1;
+}
+
 struct Shown {
     int id;
     std::wstring ImageMetadata::*field;
@@ -128,11 +135,6 @@ TEST_F(ListDialogs, MarksFollowTheButtonInMarkingOrder) {
     ASSERT_TRUE(dlg.Create(IDD_UPLOAD_CENDRA));
     const HWND h = dlg.m_hWnd, list = dlg.m_list.m_hWnd;
     ASSERT_EQ(dlg.m_items.size(), 3u);
-    auto rowOf = [&](const wchar_t* name) {
-        for (const UploadItem& item : dlg.m_items)
-            if (item.fileName == name) return item.index;
-        return -1;
-    };
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(h, IDC_UPLOAD_SELECTED)));
     ExpectDetails(h, kUploadDetails, ImageMetadata{});  // the template's captions are gone
 
@@ -159,7 +161,7 @@ TEST_F(ListDialogs, MarksFollowTheButtonInMarkingOrder) {
     int n = 0;
     for (const Step& s : steps) {
         SCOPED_TRACE(::testing::Message() << "step " << n++);
-        SelectRow(list, s.highlight ? rowOf(s.highlight) : -1);
+        SelectRow(list, s.highlight ? RowOf(dlg.m_items, s.highlight) : -1);
         if (s.click) Click(h, IDC_UPLOAD_MARK);
         std::vector<std::wstring> order;
         for (const UploadItem& m : dlg.m_selectedItems) {
@@ -358,17 +360,12 @@ TEST_F(ListDialogs, EditImagesShowsTheSelectedFilesDetailsAndRereadsThemAfterAnE
     ASSERT_TRUE(dlg.Create(IDD_EDIT_IMAGE_CENDRA));
     const HWND h = dlg.m_hWnd, list = dlg.m_list.m_hWnd;
     ASSERT_EQ(dlg.m_items.size(), 3u);
-    auto rowOf = [&](const wchar_t* name) {
-        for (const UploadItem& item : dlg.m_items)
-            if (item.fileName == name) return item.index;
-        return -1;
-    };
     // No row shown yet: nothing to edit.
     Click(h, IDC_EDITIMAGES_DETAILS);
     EXPECT_EQ(dlg.edits, 0);
 
-    SelectRow(list, rowOf(L"a.bmp"));
-    EXPECT_EQ(dlg.m_selectedIndex, rowOf(L"a.bmp"));
+    SelectRow(list, RowOf(dlg.m_items, L"a.bmp"));
+    EXPECT_EQ(dlg.m_selectedIndex, RowOf(dlg.m_items, L"a.bmp"));
     ExpectDetails(h, kEditImagesDetails, NamedDetails(L"A"));
     EXPECT_EQ(ItemText(h, IDC_EDITIMAGES_SPARE), L"");
 
@@ -386,7 +383,7 @@ TEST_F(ListDialogs, EditImagesShowsTheSelectedFilesDetailsAndRereadsThemAfterAnE
     ExpectDetails(h, kEditImagesDetails, NamedDetails(L"A2"));
     EXPECT_EQ(ItemText(h, IDC_EDITIMAGES_SPARE), L"");
 
-    SelectRow(list, rowOf(L"b.bmp"));
+    SelectRow(list, RowOf(dlg.m_items, L"b.bmp"));
     ExpectDetails(h, kEditImagesDetails, ImageMetadata{});
     SelectRow(list, -1);  // a click on empty space: row 0
     EXPECT_EQ(dlg.m_selectedIndex, 0);

@@ -66,9 +66,13 @@ TEST_F(Leak, ThirtyOpeningsOnTwoHundredImagesKeepPrivateBytesLevel) {
                 Mb(before), Mb(after), Mb(reportedBefore), Mb(reportedAfter), kOpenings, gdiBefore, gdiAfter);
     // One thumbnail kept per image and opening would be 200 x 30 x 56 KB, some 330 MB.
     EXPECT_LT(Mb(after) - Mb(before), 4.0);
-    if (reportedBefore > 0) EXPECT_LT(Mb(reportedAfter) - Mb(reportedBefore), 4.0);
+    if (reportedBefore > 0) {
+        EXPECT_LT(Mb(reportedAfter) - Mb(reportedBefore), 4.0);
+    }
     // Wine reports no GDI object count (0); Windows does, and it must stay level.
-    if (gdiBefore > 0) EXPECT_LE(gdiAfter, gdiBefore + 10);
+    if (gdiBefore > 0) {
+        EXPECT_LE(gdiAfter, gdiBefore + 10);
+    }
 }
 
 }  // namespace

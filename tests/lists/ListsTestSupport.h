@@ -5,7 +5,8 @@
 #include "cloud/Upload.h"
 #include "framework/Framework.h"
 #include "res/resource.h"
-#include "tests/files/TempFolder.h"
+#include "tests/support/FakeVideo.h"
+#include "tests/support/Files.h"
 #include "ui/ImageMetadata.h"
 #include "ui/LumetraDlg.h"
 #include "video/CompositeVideoSourceProvider.h"
@@ -129,28 +130,8 @@ protected:
 inline void PressKey(HWND dlg, UINT key) { PostMessageW(dlg, WM_KEYDOWN, key, 0); }
 inline void PressCloseBox(HWND dlg) { PostMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-struct FakeSource : VideoSource {
-    FakeSource() {
-        description = "Cam";
-        name = "webcam";
-        id = "webcam";
-        initialized = true;
-        resolutions.push_back(new VideoResolution{0, 8, 6, 24, "8x6"});
-    }
-    int Start() override { return 1; }
-    int Stop() override { return 1; }
-    VideoFrame* GetFrame(unsigned char*) override { return frame; }
-    int UpdateFrame() override { return 1; }
-    void Close() override {}
-    void Open(VideoResolution*) override {}
-    unsigned char frame[8 * 6 * 3] = {};
-};
-
-struct FakeProvider : VideoSourceProvider {
-    std::vector<VideoSource*> list, none;
-    std::vector<VideoSource*>* GetVideoSources() override { return &list; }
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &none; }
-    bool NeedsRefresh() override { return false; }
+struct FakeSource : FakeCamera {
+    FakeSource() : FakeCamera("Cam") {}
 };
 
 // The program's main dialog (offline at start; tests switch m_online) with the profile in a

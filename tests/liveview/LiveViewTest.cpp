@@ -10,6 +10,7 @@
 #include <vector>
 #include "recording/VideoEncoder.h"
 #include "recording/VideoRecorder.h"
+#include "tests/support/FakeVideo.h"
 #include "ui/VideoDisplay.h"
 
 namespace {
@@ -48,9 +49,9 @@ Frame DibSectionPicture(HBITMAP dib) {
     return FromDibRows(static_cast<const uint8_t*>(ds.dsBm.bmBits), ds.dsBm.bmWidth, ds.dsBm.bmHeight);
 }
 
-class FakeSource : public VideoSource {
+class FakeSource : public LoggingSource {
 public:
-    FakeSource(std::string tag, Log* log, std::vector<SIZE> sizes) : m_tag(std::move(tag)), m_log(log) {
+    FakeSource(std::string tag, Log* log, std::vector<SIZE> sizes) : LoggingSource(std::move(tag), log) {
         for (size_t i = 0; i < sizes.size(); ++i)
             resolutions.push_back(new VideoResolution{static_cast<int>(i), sizes[i].cx, sizes[i].cy, 24, ""});
     }
@@ -82,24 +83,6 @@ public:
     Frame buffer;
     bool nullFrame = false;
     int result = UpdateFrameNew;
-
-private:
-    void Note(const std::string& call) { m_log->push_back(m_tag + "." + call); }
-    std::string m_tag;
-    Log* m_log;
-};
-
-class FakeProvider : public VideoSourceProvider {
-public:
-    std::vector<VideoSource*>* GetVideoSources() override {
-        refresh = false;
-        return &list;
-    }
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &failed; }
-    bool NeedsRefresh() override { return refresh; }
-
-    bool refresh = false;
-    std::vector<VideoSource*> list, failed;
 };
 
 // What an encoder received, copied when it was handed over.

@@ -3,6 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 #include "res/resource.h"
+#include "tests/support/Clock.h"
+#include "tests/support/FakeVideo.h"
+#include "tests/support/Files.h"
 #include "ui/LumetraDlg.h"
 #include "video/CompositeVideoSourceProvider.h"
 #include <ctime>
@@ -10,33 +13,13 @@
 #include <string>
 #include <vector>
 
-constexpr int kW = 8, kH = 6;
+constexpr int kW = FakeCamera::kWidth, kH = FakeCamera::kHeight;
 
-struct FakeSource : VideoSource {
-    explicit FakeSource(const char* desc, bool init = true) {
-        description = desc;
-        name = "webcam";
-        id = "webcam";
-        initialized = init;
-        resolutions.push_back(new VideoResolution{0, kW, kH, 24, "8x6"});
+// Frames whose bytes all differ, so that a picture shown or saved shifted is seen.
+struct FakeSource : FakeCamera {
+    explicit FakeSource(const char* desc, bool init = true) : FakeCamera(desc, init) {
         for (int i = 0; i < kW * kH * 3; ++i) frame[i] = static_cast<unsigned char>(i);
     }
-    int Start() override { return 1; }
-    int Stop() override { return 1; }
-    VideoFrame* GetFrame(unsigned char*) override { return hasFrame ? frame : nullptr; }
-    int UpdateFrame() override { return nextResult; }
-    void Close() override {}
-    void Open(VideoResolution*) override {}
-    unsigned char frame[kW * kH * 3];
-    bool hasFrame = true;
-    int nextResult = 1;
-};
-
-struct FakeProvider : VideoSourceProvider {
-    std::vector<VideoSource*> list, none;
-    std::vector<VideoSource*>* GetVideoSources() override { return &list; }
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &none; }
-    bool NeedsRefresh() override { return false; }
 };
 
 // A composite provider over one working fake webcam.
@@ -73,25 +56,6 @@ protected:
     }
 };
 
-inline bool Exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-inline void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW e;
-    HANDLE f = FindFirstFileW((path + L"\\*").c_str(), &e);
-    if (f != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring n = e.cFileName, full = path + L"\\" + n;
-            if (n == L"." || n == L"..") continue;
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(full);
-            else DeleteFileW(full.c_str());
-        } while (FindNextFileW(f, &e));
-        FindClose(f);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
-}
-
 // A fresh folder under the temporary folder, removed with everything in it.
 struct TempProfile {
     std::wstring path;
@@ -115,18 +79,6 @@ inline std::vector<std::wstring> Files(const std::wstring& folder, const wchar_t
     } while (FindNextFileW(f, &e));
     FindClose(f);
     return out;
-}
-
-inline std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
-    std::tm t{};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = s;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
 }
 
 inline std::wstring Text(CWnd& dlg, int id) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include "res/resource.h"
 #include "tests/maindialog/MainDialogFixture.h"
-#include <gdiplus.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -107,10 +106,8 @@ TEST_F(MainDialog, CapturesWithoutAFolderOrAPaintedFrameFailWithTheBox) {
 }
 
 TEST(MainDialogFresh, NoPaintedFrameIsACaptureFailure) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring root = std::wstring(temp) + L"main_dialog_fresh_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(root.c_str(), nullptr);
+    TempProfile profile(L"main_dialog_fresh");
+    const std::wstring& root = profile.path;
     FakeSource source{"Dark"};
     source.hasFrame = false;
     auto* webcams = new FakeProvider;
@@ -127,7 +124,6 @@ TEST(MainDialogFresh, NoPaintedFrameIsACaptureFailure) {
         EXPECT_TRUE(Files(root + L"\\Lumetra").empty());
         dlg.DestroyWindow();
     }
-    RemoveTree(root);
 }
 
 TEST_F(MainDialog, ReferenceCaptureIsRefusedForAnExcludedCamera) {
@@ -223,10 +219,8 @@ TEST_F(MainDialog, ASourceAskingForACaptureGetsOneStillPerPaint) {
 }
 
 TEST(MainDialogDevices, FailedDevicesAreNamedOnLinesOfTheirOwn) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring root = std::wstring(temp) + L"main_dialog_dev_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(root.c_str(), nullptr);
+    TempProfile profile(L"main_dialog_dev");
+    const std::wstring& root = profile.path;
     FakeSource good{"Good"}, bad{"Cam\xE9ra", false}, worse{"Other", false};
     auto* webcams = new FakeProvider;
     webcams->list = {&bad, &good, &worse};
@@ -243,17 +237,6 @@ TEST(MainDialogDevices, FailedDevicesAreNamedOnLinesOfTheirOwn) {
                                      L"Check that the drivers are installed and the device(s) aren't in use.");
         dlg.DestroyWindow();
     }
-    RemoveTree(root);
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    int result = RUN_ALL_TESTS();
-    Gdiplus::GdiplusShutdown(token);
-    return result;
-}

@@ -80,9 +80,15 @@ protected:
         EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(dlg->m_hWnd, IDC_CAPTURE_IMAGE)) != 0, s.imageEnabled);
         EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), s.videoCaption);
         EXPECT_EQ(dlg->m_captureVideoButton.backgroundColor == RGB(255, 0, 0), s.red);
-        if (s.red) EXPECT_EQ(dlg->m_captureVideoButton.textColor, RGB(1, 1, 1));
-        if (s.videoWeight) EXPECT_EQ(Weight(dlg->GetDlgItem(IDC_CAPTURE_VIDEO)), s.videoWeight);
-        if (s.recording && s.mode == 1) EXPECT_EQ(Text(*dlg, IDC_STATUS), L"      Recording...     ");
+        if (s.red) {
+            EXPECT_EQ(dlg->m_captureVideoButton.textColor, RGB(1, 1, 1));
+        }
+        if (s.videoWeight) {
+            EXPECT_EQ(Weight(dlg->GetDlgItem(IDC_CAPTURE_VIDEO)), s.videoWeight);
+        }
+        if (s.recording && s.mode == 1) {
+            EXPECT_EQ(Text(*dlg, IDC_STATUS), L"      Recording...     ");
+        }
     }
 
 };

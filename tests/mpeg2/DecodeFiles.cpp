@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 #include "recording/LibAVVideoEncoder.h"
-#include "tests/files/TempFolder.h"
+#include "tests/support/Files.h"
 #include "tests/mpeg2/Pictures.h"
 #include "tests/mpeg2/TestEncoder.h"
 #include "tests/support/TestSupport.h"

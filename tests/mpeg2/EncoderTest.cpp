@@ -6,7 +6,7 @@
 #include <sstream>
 #include "recording/LibAVVideoEncoder.h"
 #include "recording/VideoRecorder.h"
-#include "tests/files/TempFolder.h"
+#include "tests/support/Files.h"
 #include "tests/mpeg2/Pictures.h"
 #include "tests/mpeg2/TestEncoder.h"
 

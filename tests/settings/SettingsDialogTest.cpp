@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 #include "res/SettingsResource.h"
+#include "tests/support/FakeVideo.h"
 #include "ui/AdvancedSettingsDlg.h"
 #include "ui/SettingsDlg.h"
 #include "ui/VideoDisplay.h"
@@ -22,11 +23,11 @@ using Log = std::vector<std::string>;
 using Rows = std::vector<std::wstring>;
 
 // Opens at an entry's index; an entry of another source is logged as such.
-class FakeSource : public VideoSource {
+class FakeSource : public LoggingSource {
 public:
     FakeSource(std::string tag, Log* log, std::string describedAs, std::vector<std::string> labels,
                std::string kind = "webcam")
-        : m_tag(std::move(tag)), m_log(log) {
+        : LoggingSource(std::move(tag), log) {
         description = std::move(describedAs);
         name = id = std::move(kind);
         initialized = true;
@@ -42,19 +43,6 @@ public:
         bool own = std::find(resolutions.begin(), resolutions.end(), r) != resolutions.end();
         Note(own ? "Open " + std::to_string(r->index) : "Open foreign");
     }
-
-private:
-    void Note(const std::string& call) { m_log->push_back(m_tag + "." + call); }
-    std::string m_tag;
-    Log* m_log;
-};
-
-class FakeProvider : public VideoSourceProvider {
-public:
-    std::vector<VideoSource*>* GetVideoSources() override { return &list; }
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &failed; }
-    bool NeedsRefresh() override { return false; }
-    std::vector<VideoSource*> list, failed;
 };
 
 // The seams: the recording's stop is logged, the exclusions dialog is the test's function.

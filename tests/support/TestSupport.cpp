@@ -14,23 +14,33 @@ std::wstring FromBuild(const char* relative) {
     return s;
 }
 
-ChildResult RunCaptured(const std::wstring& commandLine, const wchar_t* folder) {
-    ChildResult result;
+bool StartCaptured(const std::wstring& commandLine, const wchar_t* folder, HANDLE input, PROCESS_INFORMATION* process,
+                   HANDLE* output) {
+    *process = {};
+    *output = nullptr;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd, writeEnd;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return false;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    *output = readEnd;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = input;
     std::wstring command = commandLine;
-    PROCESS_INFORMATION process{};
-    result.started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, folder,
-                                    &startup, &process);
-    CloseHandle(writeEnd);  // else the read below never sees the end
+    const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                        folder, &startup, process);
+    CloseHandle(writeEnd);  // else the reader never sees the end
+    return started;
+}
+
+ChildResult RunCaptured(const std::wstring& commandLine, const wchar_t* folder) {
+    ChildResult result;
+    PROCESS_INFORMATION process;
+    HANDLE readEnd;
+    result.started = StartCaptured(commandLine, folder, GetStdHandle(STD_INPUT_HANDLE), &process, &readEnd);
     if (result.started) {
         char chunk[256];
         DWORD n = 0;
@@ -40,7 +50,7 @@ ChildResult RunCaptured(const std::wstring& commandLine, const wchar_t* folder) 
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    CloseHandle(readEnd);
+    if (readEnd) CloseHandle(readEnd);
     return result;
 }
 

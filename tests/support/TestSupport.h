@@ -15,6 +15,12 @@ struct ChildResult {
     std::string output;  // stdout and stderr together, as written
 };
 
+// Starts a command line (in `folder`, or the current one) with `input` as its stdin and its stdout
+// and stderr into a pipe whose read end, null when no pipe could be made, the caller gets in
+// *output and closes. False when the program did not start.
+bool StartCaptured(const std::wstring& commandLine, const wchar_t* folder, HANDLE input, PROCESS_INFORMATION* process,
+                   HANDLE* output);
+
 // Runs a command line (in `folder`, or the current one) and collects everything it prints.
 ChildResult RunCaptured(const std::wstring& commandLine, const wchar_t* folder = nullptr);
 

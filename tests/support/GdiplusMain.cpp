@@ -1,4 +1,5 @@
-// GDI+ once for the whole program, as the application does; the list view class registered.
+// main() for test programs that show windows: the common controls registered and GDI+ running for
+// the whole program, as the application has them.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -6,8 +7,8 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartup(&token, &input, nullptr);
