@@ -43,13 +43,6 @@ std::wstring NextStill(Window dialog) {
     return ImagesFolder() + L"\\" + added[0];
 }
 
-// The live view shows a moving picture: something was painted and it changes.
-testing::AssertionResult Streams(Window live) {
-    Picture first = live.ScreenPixels(), later;
-    if (WaitUntil([&] { return (later = live.ScreenPixels()) != first && later != Picture{}; }, 10s))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "a still picture: " << testing::PrintToString(later);
-}
 
 TEST(Devices, NoDeviceAtAllEndsTheProgramAfterOneMessage) {
     RunOptions options;

@@ -77,6 +77,14 @@ void PressSpace(const App& app) {
     focused.PressKey(VK_SPACE);
 }
 
+testing::AssertionResult Streams(const Window& live) {
+    auto pictured = [](const Picture& p) { return p.Count([](COLORREF c) { return c != RGB(0, 0, 0); }) > 0; };
+    Picture first = live.ScreenPixels(), later;
+    if (WaitUntil([&] { return (later = live.ScreenPixels()) != first && pictured(later); }, 10s))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no moving picture: " << testing::PrintToString(later);
+}
+
 namespace {
 
 uint32_t Dword(const std::string& f, size_t at) {

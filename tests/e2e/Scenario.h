@@ -53,6 +53,10 @@ std::vector<std::wstring> WaitForFiles(const std::wstring& folder, size_t count,
 Window FocusOf(const App& app);
 // A user's space bar at the focused control: down, then up.
 void PressSpace(const App& app);
+// The live view shows a moving picture of the device: something other than the black of a source
+// whose first frame has not come yet was painted, and it changes. A still taken after it is a
+// frame of the device.
+testing::AssertionResult Streams(const Window& live);
 
 // A 24-bit bottom-up BMP file as the program writes it.
 struct Bitmap {

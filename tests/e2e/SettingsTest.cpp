@@ -149,13 +149,6 @@ void Close(const App& app, const Window& dialog, const WindowQuery& query) {
     app.WaitForNoWindow(query);
 }
 
-// The live view shows a moving picture: something was painted and it changes.
-testing::AssertionResult Streams(const Window& live) {
-    Picture first = live.ScreenPixels(), later;
-    if (WaitUntil([&] { return (later = live.ScreenPixels()) != first && later != Picture{}; }, 10s))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "a still picture: " << testing::PrintToString(later);
-}
 
 // The still that the space bar at the live view takes next.
 Bitmap NextStill(const Window& main) {
