@@ -18,6 +18,3 @@ struct UploadRecord {
     ImageMetadata metadata;
 };
 
-// CP_UTF8 both ways. A lone surrogate becomes U+FFFD's bytes; invalid UTF-8 becomes U+FFFD.
-std::string WideToUtf8(const std::wstring& text);
-std::wstring Utf8ToWide(const std::string& text);

@@ -15,6 +15,26 @@ std::wstring WidenString(std::string text) {
     return out;
 }
 
+std::string WideToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string out(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (units <= 0) return {};
+    std::wstring out(static_cast<size_t>(units), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), units);
+    return out;
+}
+
 namespace {
 
 // One line of the file: control characters would break the line structure (CR, LF) or confuse
@@ -23,16 +43,7 @@ std::string MetaLine(std::wstring field) {
     for (wchar_t& c : field) {
         if (c < 0x20 || c == 0x7F) c = L' ';
     }
-    std::string line;
-    if (!field.empty()) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, field.data(), static_cast<int>(field.size()), nullptr, 0,
-                                          nullptr, nullptr);
-        if (n > 0) {
-            line.resize(static_cast<size_t>(n));
-            WideCharToMultiByte(CP_UTF8, 0, field.data(), static_cast<int>(field.size()), line.data(), n, nullptr,
-                                nullptr);
-        }
-    }
+    std::string line = WideToUtf8(field);
     line += "\r\n";
     return line;
 }

@@ -1,5 +1,5 @@
-// The test details of one image, the .meta file that keeps them beside the image, and the two
-// byte-wise string conversions of that file's legacy form. No windows here.
+// The test details of one image, the .meta file that keeps them beside the image, and the string
+// conversions of that file and of window text: byte-wise (the legacy form) and UTF-8. No windows here.
 #pragma once
 #include <string>
 #include <unordered_map>
@@ -31,6 +31,10 @@ using MetadataCache = std::unordered_map<std::wstring, ImageMetadata>;
 std::string NarrowString(std::wstring text);
 // Each byte as an unsigned value (0x00-0xFF to U+0000-U+00FF).
 std::wstring WidenString(std::string text);
+
+// CP_UTF8 both ways. A lone surrogate becomes U+FFFD's bytes; invalid UTF-8 becomes U+FFFD.
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const std::string& text);
 
 // Writes folder + fileName (no separator added): 11 lines ended by CR LF, in the order facility,
 // location, operator, serial, model, endoscope type, recommended actions, comments, test result,
