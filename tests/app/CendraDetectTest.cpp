@@ -2,6 +2,7 @@
 // text-mode output: CR LF on Windows.
 #include <gtest/gtest.h>
 #include "app/LumetraApp.h"
+#include "tests/support/TestMain.h"
 #include "tests/support/TestSupport.h"
 #include <filesystem>
 #include <string>
@@ -64,5 +65,6 @@ TEST_F(CendraDetect, ALibraryInTheCurrentDirectoryIsIgnored) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--detect") return DetectCendraLibrary() ? 1 : 0;
     ::testing::InitGoogleTest(&argc, argv);
+    StartGoogleTestWatcher();
     return RUN_ALL_TESTS();
 }

@@ -334,12 +334,18 @@ void Window::Close() const { post(WM_CLOSE, 0, 0); }
 void Window::Resize(int width, int height) const {
     // Asynchronous, so that a hung program cannot block the driver; then wait for the new size
     // and for the window's thread to have finished handling it.
-    SetWindowPos(require(), nullptr, 0, 0, width, height,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-    bool resized = WaitUntil([&] {
+    // Without a window manager Wine now and then applies a late configure event of the X server
+    // over the new size; asked again, as a user would drag again, the size holds.
+    auto sized = [&] {
         RECT r = ScreenRect();
         return r.right - r.left == width && r.bottom - r.top == height;
-    });
+    };
+    bool resized = false;
+    for (int attempt = 0; attempt < 3 && !resized; ++attempt) {
+        SetWindowPos(require(), nullptr, 0, 0, width, height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+        resized = WaitUntil(sized, 10s);
+    }
     if (!resized)
         throw Error("resizing " + Describe() + " to " + std::to_string(width) + "x" +
                     std::to_string(height) + " left it at " + RectText(ScreenRect()));

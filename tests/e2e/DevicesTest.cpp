@@ -83,6 +83,7 @@ TEST(Devices, AWebcamAloneGivesUprightFramesOfItsSequence) {
     App app(WebcamRun({{L"only", L"", false}}));  // the stand-in's formats: the smallest, 160x120, first
     Window dialog = app.WaitForWindow(kMainDialog);
     ASSERT_TRUE(Streams(dialog.ChildOrThrow(kLiveView)));
+    ASSERT_TRUE(ShowsWebcam(dialog.ChildOrThrow(kLiveView)));
     std::wstring path = NextStill(dialog);
     std::string file = ReadBytes(path);
     EXPECT_EQ(file.size(), 57654u);
@@ -130,13 +131,15 @@ TEST(Devices, AnUnpluggedWebcamGivesWayToTheNext) {
     Window dialog = app.WaitForWindow(kMainDialog);
     Window live = dialog.ChildOrThrow(kLiveView);
     ASSERT_TRUE(Streams(live));
+    ASSERT_TRUE(ShowsWebcam(live));
     Bitmap shown;
     ASSERT_TRUE(ParseBitmap(ReadBytes(NextStill(dialog)), &shown));
     ASSERT_TRUE(shown.width == 160 || shown.width == 320) << shown.width;
     const bool firstShown = shown.width == 160;
     app.LoseWebcam(firstShown ? L"first" : L"second");
 
-    Sleep(3000);  // generous: the graph's event, the new list and the new source's first frames
+    Sleep(3000);  // generous: the graph's event, the new list and the new source's graph
+    ASSERT_TRUE(ShowsWebcam(live));  // its first sample
     Bitmap next;
     ASSERT_TRUE(ParseBitmap(ReadBytes(NextStill(dialog)), &next));
     EXPECT_EQ(next.width, firstShown ? 320 : 160) << "still the unplugged webcam's";

@@ -85,6 +85,18 @@ testing::AssertionResult Streams(const Window& live) {
     return testing::AssertionFailure() << "no moving picture: " << testing::PrintToString(later);
 }
 
+testing::AssertionResult ShowsWebcam(const Window& live) {
+    auto colours = [](const Picture& p) {
+        std::vector<COLORREF> sorted = p.pixels;
+        std::sort(sorted.begin(), sorted.end());
+        return size_t(std::unique(sorted.begin(), sorted.end()) - sorted.begin());
+    };
+    Picture shown;
+    if (WaitUntil([&] { return colours(shown = live.ScreenPixels()) >= 64; }, 20s))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no webcam picture: " << testing::PrintToString(shown);
+}
+
 namespace {
 
 uint32_t Dword(const std::string& f, size_t at) {

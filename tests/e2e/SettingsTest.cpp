@@ -198,7 +198,7 @@ TEST(Settings, ListsBothDevicesAndAWebcamsResolutionReachesTheStills) {
     EXPECT_TRUE(main.Enabled());
 
     ASSERT_TRUE(Streams(main.ChildOrThrow(kLiveView)));
-    Sleep(1000);  // the restarted graph's frames at the new size
+    ASSERT_TRUE(ShowsWebcam(main.ChildOrThrow(kLiveView)));  // the restarted graph's first sample
     Bitmap still = NextStill(main);
     EXPECT_EQ(still.width, 640);
     EXPECT_EQ(still.height, 480);
