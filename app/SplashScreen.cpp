@@ -31,6 +31,17 @@ POINT PlaceSplash(const RECT* monitor, const RECT& workArea, SIZE size) {
     return {(r.left + r.right - size.cx) / 2, (r.top + r.bottom - size.cy) / 2};
 }
 
+POINT PlaceSplashNearCursor(SIZE size) {
+    POINT cursor{};
+    ::GetCursorPos(&cursor);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    bool haveMonitor = ::GetMonitorInfoW(::MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &info);
+    RECT workArea{};
+    if (!haveMonitor) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    return PlaceSplash(haveMonitor ? &info.rcMonitor : nullptr, workArea, size);
+}
+
 SplashScreen::SplashScreen(HWND parentWindow) : parent(parentWindow) {}
 
 SplashScreen::~SplashScreen() {
@@ -100,15 +111,8 @@ unsigned __stdcall SplashScreen::ThreadProc(void* param) {
         return 0;
     }
 
-    POINT cursor{};
-    ::GetCursorPos(&cursor);
-    MONITORINFO info{};
-    info.cbSize = sizeof(info);
-    bool haveMonitor = ::GetMonitorInfoW(::MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &info);
-    RECT workArea{};
-    if (!haveMonitor) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
     SIZE size{LONG(self->image->GetWidth()), LONG(self->image->GetHeight())};
-    POINT at = PlaceSplash(haveMonitor ? &info.rcMonitor : nullptr, workArea, size);
+    POINT at = PlaceSplashNearCursor(size);
 
     // Without a title there is nothing to show on a taskbar button.
     DWORD exStyle = self->title.empty() ? WS_EX_TOOLWINDOW : 0;

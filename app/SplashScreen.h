@@ -26,6 +26,8 @@ SplashSteps UnpackSplashSteps(WPARAM packed, LPARAM steps);
 // Top-left corner of a popup of `size` centred on the whole monitor rectangle, or on the work area
 // when there is no monitor information (monitor null).
 POINT PlaceSplash(const RECT* monitor, const RECT& workArea, SIZE size);
+// PlaceSplash on the monitor nearest the cursor, or on the work area when that monitor tells nothing.
+POINT PlaceSplashNearCursor(SIZE size);
 
 class SplashScreen {
 public:

@@ -1,4 +1,5 @@
 #include "ui/ReferenceDisplay.h"
+#include "ui/Dib.h"
 
 BEGIN_MESSAGE_MAP(CReferenceDisplay, CStatic)
     ON_WM_PAINT()
@@ -26,14 +27,7 @@ void CReferenceDisplay::OnPaint() {
     if (!bitmap) {
         // Black at the stored size; it stays until the next SetImage. At 0 x 0 creation fails and
         // the next paint tries again.
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        info.bmiHeader.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4;
+        const BITMAPINFO info = DibInfo(width, height, 32);
         void* bits = nullptr;
         bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     }

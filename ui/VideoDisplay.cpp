@@ -2,15 +2,13 @@
 #include <cstring>
 #include <vector>
 #include "recording/VideoRecorder.h"
+#include "ui/Dib.h"
 #include "ui/LumetraDlg.h"
 
 namespace {
 
 // Frames handed to the recorder are at least this far apart.
 constexpr DWORD kRecordPeriodMs = 35;
-
-// Bytes of one DIB row: rows are padded to whole 32-bit words.
-int DibStride(int width, int bitsPerPixel) { return (width * bitsPerPixel + 31) / 32 * 4; }
 
 }  // namespace
 
@@ -70,15 +68,7 @@ void CVideoDisplay::ReportRecordingStopped(CVideoRecorder* stopped) {
 void CVideoDisplay::Rebuild(const VideoResolution& r, CDC& paintDC) {
     width = r.width;
     height = r.height;
-    bitmapInfo = BITMAPINFO{};
-    BITMAPINFOHEADER& h = bitmapInfo.bmiHeader;
-    h.biSize = sizeof(BITMAPINFOHEADER);
-    h.biWidth = r.width;
-    h.biHeight = r.height;  // positive: bottom-up rows
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<WORD>(r.bitsPerPixel);
-    h.biCompression = BI_RGB;
-    h.biSizeImage = static_cast<DWORD>(r.height) * static_cast<DWORD>(DibStride(r.width, r.bitsPerPixel));
+    bitmapInfo = DibInfo(r.width, r.height, r.bitsPerPixel);  // bottom-up rows
 
     void* bits = nullptr;
     HBITMAP newDib = ::CreateDIBSection(paintDC, &bitmapInfo, DIB_RGB_COLORS, &bits, nullptr, 0);

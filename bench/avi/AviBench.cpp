@@ -94,7 +94,7 @@ int main() {
             std::printf("cannot make the DIB section\n");
             return 1;
         }
-        const DWORD stride = bench::Dib24Stride(s.width);
+        const DWORD stride = DibStride(s.width, 24);
         const DWORD frameBytes = stride * s.height;
         for (DWORD i = 0; i < frameBytes; ++i) static_cast<uint8_t*>(bits)[i] = static_cast<uint8_t>(i * 7 + i / stride);
         const int frames = std::max(30, static_cast<int>(kBytesPerRun / frameBytes));

@@ -148,11 +148,11 @@ private:
 class CeilingView : public CStatic {
 public:
     void SetPicture(const VideoFrame* frame, int w, int h) {
-        const size_t stride = static_cast<size_t>(bench::Dib24Stride(w));
+        const size_t stride = static_cast<size_t>(DibStride(w, 24));
         m_bits.assign(stride * h, 0);
         for (int y = 0; y < h; ++y)
             std::memcpy(&m_bits[stride * (h - 1 - y)], frame + static_cast<size_t>(w) * 3 * y, static_cast<size_t>(w) * 3);
-        m_info = bench::Dib24Info(w, h);
+        m_info = DibInfo(w, h, 24);
     }
     int paints = 0;
     double seconds = 0;

@@ -63,7 +63,7 @@ struct Figures {
 
 // Frame row 0 goes to the DIB's last row, as the live view copies it.
 void CopyToDib(const std::vector<uint8_t>& picture, int width, int height, void* bits) {
-    const size_t rowBytes = static_cast<size_t>(width) * 3, stride = static_cast<size_t>(bench::Dib24Stride(width));
+    const size_t rowBytes = static_cast<size_t>(width) * 3, stride = static_cast<size_t>(DibStride(width, 24));
     for (int y = 0; y < height; ++y)
         std::copy_n(picture.data() + rowBytes * y, rowBytes, static_cast<uint8_t*>(bits) + stride * (height - 1 - y));
 }

@@ -22,14 +22,7 @@ using bench::Milliseconds;
 // What the splash thread does for its window, done here: class as the splash's, same styles, place
 // and size, shown without activation, the queue made, destroyed.
 bool BarePopup() {
-    POINT cursor{};
-    ::GetCursorPos(&cursor);
-    MONITORINFO info{};
-    info.cbSize = sizeof(info);
-    bool haveMonitor = ::GetMonitorInfoW(::MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &info);
-    RECT workArea{};
-    if (!haveMonitor) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-    POINT at = PlaceSplash(haveMonitor ? &info.rcMonitor : nullptr, workArea, {kWidth, kHeight});
+    POINT at = PlaceSplashNearCursor({kWidth, kHeight});
     HWND w = ::CreateWindowExW(0, kBareClass, L"Velmora Lumetra", WS_POPUP | WS_CLIPCHILDREN, at.x, at.y, kWidth,
                                kHeight, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!w) return false;

@@ -43,7 +43,7 @@ int main() {
         return 1;
     }
     HGDIOBJ old = SelectObject(dc, dib);
-    const int stride = bench::Dib24Stride(kWidth);
+    const int stride = DibStride(kWidth, 24);
     for (int y = 0; y < kHeight; ++y) {
         uint8_t* row = static_cast<uint8_t*>(bits) + static_cast<size_t>(y) * stride;
         for (int x = 0; x < kWidth * 3; ++x) row[x] = static_cast<uint8_t>(x * 7 + y * 3);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 #include "tests/support/Files.h"
+#include "ui/Dib.h"
 
 namespace bench {
 
@@ -81,25 +82,9 @@ inline std::wstring FromExe(const char* relative) {
     return folder + rel;
 }
 
-// Bytes of a 24-bit DIB row: rows are padded to whole 32-bit words.
-inline int Dib24Stride(int width) { return (width * 24 + 31) / 32 * 4; }
-
-// The header of a 24-bit bottom-up DIB (positive height), as the live view keeps its frames.
-inline BITMAPINFO Dib24Info(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(Dib24Stride(width)) * static_cast<DWORD>(height);
-    return info;
-}
-
 // A 24-bit bottom-up DIB section and its bits; null when it cannot be made. The caller deletes it.
 inline HBITMAP CreateDib24(int width, int height, void** bits) {
-    const BITMAPINFO info = Dib24Info(width, height);
+    const BITMAPINFO info = DibInfo(width, height, 24);
     return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
 }
 

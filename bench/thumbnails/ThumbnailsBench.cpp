@@ -19,8 +19,8 @@ using bench::Milliseconds;
 
 // A still as the capture writes it: 54-byte header, bottom-up BGR rows, a pattern that varies.
 bool WriteStill(const std::wstring& path, int w, int h, int seed) {
-    const int stride = bench::Dib24Stride(w);
-    const BITMAPINFOHEADER info = bench::Dib24Info(w, h).bmiHeader;
+    const int stride = DibStride(w, 24);
+    const BITMAPINFOHEADER info = DibInfo(w, h, 24).bmiHeader;
     BITMAPFILEHEADER file{};
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof file + sizeof info;
