@@ -7,7 +7,7 @@ CendraTimeouts g_cendraTimeouts;
 
 namespace {
 
-enum class GetOutcome { Tree, NoTree, TransportFailed };
+enum class GetOutcome { Tree, NoTree, TimedOut };
 
 // One GET into a buffer of its own; the tree only for status 200 and one complete JSON text.
 GetOutcome Get(const std::string& url, JsonTree& tree) {
@@ -29,7 +29,8 @@ GetOutcome Get(const std::string& url, JsonTree& tree) {
     curl_easy_cleanup(handle);
     if (result != CURLE_OK) {
         std::fprintf(stderr, "curl_easy_perform() failed: %s\n", curl_easy_strerror(result));
-        return GetOutcome::TransportFailed;
+        // The connect limit and the total limit both give this code.
+        return result == CURLE_OPERATION_TIMEDOUT ? GetOutcome::TimedOut : GetOutcome::NoTree;
     }
     if (status != 200) return GetOutcome::NoTree;
     // The length includes the terminator, which the parser wants to see right after the text;
@@ -116,7 +117,7 @@ JsonTree CendraClient::GetJson(std::string url) {
 JsonTree CendraClient::SequenceGet(const std::string& url) {
     JsonTree tree;
     if (m_sequenceCut) return tree;
-    if (Get(url, tree) == GetOutcome::TransportFailed) m_sequenceCut = true;
+    if (Get(url, tree) == GetOutcome::TimedOut) m_sequenceCut = true;
     return tree;
 }
 

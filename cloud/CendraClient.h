@@ -57,7 +57,9 @@ public:
 
     // Empty name or password: nothing is sent. Otherwise the login request; when its reply is an
     // object with a string "velmoraId" the session is filled and logged in, however the list
-    // requests fare. A transport failure in the lists ends them: later requests are not sent.
+    // requests fare. A failed list request leaves its own list empty and the rest still run, but
+    // a time-out ends the sequence: later requests are not sent, so a stalled service holds the UI
+    // thread once rather than once per request.
     void Login(std::string name, std::string password);
     // Parts of Login: locations (each with its endoscopes), facilities, testers.
     void FetchLists();
@@ -72,7 +74,7 @@ public:
     const std::unique_ptr<CendraSession> session;
 
 private:
-    // GET within the login sequence: none without a request once one transport failure happened.
+    // GET within the login sequence: none without a request once one of them timed out.
     JsonTree SequenceGet(const std::string& url);
 
     bool m_sequenceCut = false;

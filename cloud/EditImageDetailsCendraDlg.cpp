@@ -259,7 +259,7 @@ void CEditImageDetailsCendraDlg::OnBnClickedSaveDetails() {
     const size_t dot = name.rfind(L'.');
     const std::wstring metaName = (dot == std::wstring::npos ? name : name.substr(0, dot)) + L".meta";
     // The folder in the still capture's form, so the capture's own .meta is the one replaced.
-    if (!::WriteMetaFile(m_mainDlg->m_metadataFolder + L"\\", metaName, record)) {
+    if (!m_mainDlg->WriteMetaFile(m_mainDlg->m_metadataFolder + L"\\", metaName, record)) {
         // The old file is still whole; the operator may try again or cancel.
         ShowMessage(L"The image details could not be saved.", L"Save Error", MB_OK | MB_ICONERROR);
         return;

@@ -15,6 +15,7 @@ Avi10VideoEncoder::~Avi10VideoEncoder() {
 bool Avi10VideoEncoder::Open(const std::wstring& p, int framePeriodMs) {
     if (writer) Close();
     writer = AviWriterCreate(p, kAviPeriodMs, nullptr, m_platform);
+    m_pictures = 0;
     m_state = writer ? RecordingState::Recording : RecordingState::Failed;
     return writer != nullptr;
 }
@@ -27,6 +28,7 @@ bool Avi10VideoEncoder::AddFrame(const unsigned char* pixels, HBITMAP dibSection
     } else if (writer->failed) {
         m_state = RecordingState::Failed;
     }
+    if (result == 0) ++m_pictures;
     return result == 0;
 }
 

@@ -20,6 +20,7 @@ public:
     // False when no file was open, a frame could not be written, or the file did not finish.
     bool Close() override;
     RecordingState State() const override { return m_state; }
+    uint64_t PicturesInFile() const override { return m_pictures; }
 
     int width;
     int height;
@@ -30,4 +31,5 @@ public:
 private:
     AviWriterPlatform m_platform;
     RecordingState m_state = RecordingState::Recording;
+    uint64_t m_pictures = 0;  // kept past the close, which frees the writer
 };

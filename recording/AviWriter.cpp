@@ -17,9 +17,43 @@ std::wstring FolderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : absolute.substr(0, slash + 1);
 }
 
-// Whether the finished file opens and its video stream holds `frames` frames. The platform's
-// writer reports no error when the final header or index write fails, so the file is read back.
-bool FileHoldsFrames(const std::wstring& path, UINT32 frames) {
+// Whether the file's RIFF form is whole: the file holds as many bytes as its size field says (some
+// writers leave a few more), its top-level chunks end where the form does, and the index is among
+// them. A reader may rebuild a missing index from the frames, so reading the stream back does not
+// show that the index write failed.
+bool RiffComplete(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    auto readAt = [file](ULONGLONG offset, DWORD* words, DWORD count) {
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        DWORD read = 0;
+        return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+               ReadFile(file, words, count * sizeof(DWORD), &read, nullptr) && read == count * sizeof(DWORD);
+    };
+    LARGE_INTEGER size{};
+    DWORD header[3];
+    bool whole = GetFileSizeEx(file, &size) && readAt(0, header, 3) && header[0] == mmioFOURCC('R', 'I', 'F', 'F') &&
+                 header[2] == formtypeAVI;
+    const ULONGLONG end = whole ? static_cast<ULONGLONG>(header[1]) + 8 : 0;
+    whole = whole && end <= static_cast<ULONGLONG>(size.QuadPart);
+    bool indexed = false;
+    ULONGLONG offset = 12;
+    DWORD chunk[2];
+    while (whole && offset < end) {
+        whole = offset + 8 <= end && readAt(offset, chunk, 2);
+        if (!whole) break;
+        if (chunk[0] == ckidAVINEWINDEX) indexed = true;
+        offset += 8 + static_cast<ULONGLONG>(chunk[1]) + (chunk[1] & 1);
+    }
+    CloseHandle(file);
+    return whole && offset == end && indexed;
+}
+
+}  // namespace
+
+bool AviFileFinished(const std::wstring& path, UINT32 frames) {
+    if (!RiffComplete(path)) return false;
     PAVIFILE file = nullptr;
     if (AVIFileOpenW(&file, path.c_str(), OF_READ | OF_SHARE_DENY_WRITE, nullptr) != 0) return false;
     PAVISTREAM stream = nullptr;
@@ -31,6 +65,8 @@ bool FileHoldsFrames(const std::wstring& path, UINT32 frames) {
     AVIFileRelease(file);
     return holds;
 }
+
+namespace {
 
 bool HasColourTableOrMasks(const BITMAPINFOHEADER& header) {
     return header.biBitCount <= 8 || header.biClrUsed != 0 || header.biCompression != BI_RGB;
@@ -146,7 +182,7 @@ HRESULT AviWriterClose(AviWriter* writer) {
     if (writer->file) platform.fileRelease(writer->file);
     // Without frames there is no stream to check (and some systems leave no file at all).
     const HRESULT result =
-        writer->frameCount > 0 && !FileHoldsFrames(writer->path, writer->frameCount) ? AVIERR_FILEREAD : 0;
+        writer->frameCount > 0 && !AviFileFinished(writer->path, writer->frameCount) ? AVIERR_FILEREAD : 0;
     platform.fileExit();
     delete writer;
     return result;

@@ -96,6 +96,7 @@ bool LibAVVideoEncoder::Open(const std::wstring& outputPath, int /*framePeriodMs
     }
     frameIndex = 0;
     m_dropped = 0;
+    m_picturesInFile = 0;
     m_freeCount = 0;
     for (AVFrame* entry : m_entries) m_free[m_freeCount++] = entry;
     m_queueHead = m_queueCount = 0;
@@ -229,9 +230,12 @@ bool LibAVVideoEncoder::EncodeAndWrite(const AVFrame* input) {
             std::fputs("Error encoding frame\n", stderr);
             return false;
         }
-        const bool written = Write(packet->data, static_cast<size_t>(packet->size));
+        // Flushed at once, so that a full disk shows at the picture it hit, and the count of
+        // pictures in the file is true.
+        const bool written = Write(packet->data, static_cast<size_t>(packet->size)) && std::fflush(file) == 0;
         av_packet_unref(packet);
         if (!written) return false;
+        ++m_picturesInFile;
     }
 }
 

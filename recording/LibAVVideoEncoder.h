@@ -72,6 +72,8 @@ public:
     RecordingState State() const override { return m_state.load(); }
     // Pictures AddFrame dropped for a full queue since Open.
     uint64_t DroppedPictures() const override { return m_dropped; }
+    // Packets written and flushed to the system: each holds one picture.
+    uint64_t PicturesInFile() const override { return m_picturesInFile.load(); }
 
     AVCodecContext* codecContext = nullptr;
     const AVCodec* codec = nullptr;
@@ -113,6 +115,7 @@ private:
     bool m_useWorker = false;  // this recording's worker runs
     std::atomic<RecordingState> m_state{RecordingState::Recording};
     uint64_t m_dropped = 0;
+    std::atomic<uint64_t> m_picturesInFile{0};  // counted by whichever thread writes
     AVBufferPool* m_framePool = nullptr;
     AVFrame* m_entries[kQueueLength] = {};
 

@@ -18,6 +18,8 @@ public:
     // Finishes and closes the file; false when that failed.
     virtual bool Close() = 0;
     virtual RecordingState State() const = 0;
+    // Pictures the file is known to hold since Open: written, and accepted by the system.
+    virtual uint64_t PicturesInFile() const = 0;
     // Pictures AddFrame accepted (true) but left out of the file because the encoder was behind.
     virtual uint64_t DroppedPictures() const { return 0; }
 };

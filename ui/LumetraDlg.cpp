@@ -48,6 +48,7 @@ BEGIN_MESSAGE_MAP(CLumetraDlg, CDialogEx)
     ON_WM_CLOSE()
     ON_MESSAGE(kFocusLiveViewMessage, &CLumetraDlg::OnFocusLiveView)
     ON_MESSAGE(WM_RECORDING_STOPPED, &CLumetraDlg::OnRecordingStopped)
+    ON_MESSAGE(WM_RECORDING_NOT_FINISHED, &CLumetraDlg::OnRecordingNotFinished)
 END_MESSAGE_MAP()
 
 void CLumetraDlg::DoDataExchange(CDataExchange* dx) {

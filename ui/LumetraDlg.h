@@ -17,6 +17,8 @@
 constexpr UINT WM_GRAPHNOTIFY = 0x001F;
 // Posted by the live view when its recorder refused a frame; lParam is the recorder.
 constexpr UINT WM_RECORDING_STOPPED = WM_APP + 2;
+// Posted by StopRecording from within a paint when the file could not be finished.
+constexpr UINT WM_RECORDING_NOT_FINISHED = WM_APP + 3;
 
 class CompositeVideoSourceProvider;
 class CVideoRecorder;
@@ -32,11 +34,14 @@ public:
     // Writes the still at the live view's last painted frame (into the reference folder when
     // asReference); online also its test details. TRUE when the .bmp was written.
     BOOL CaptureImage(BOOL asReference);
-    void WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record);
+    // The .meta service of the dialogs that write test details: true when the file was written.
+    bool WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record);
     void ShowNotice(std::wstring text);
     // Ends a running recording: the encoder finishes its file, the live view stops feeding it,
-    // the capture controls show idle again. Nothing when none runs.
-    void StopRecording();
+    // the capture controls show idle again. Nothing when none runs. When the file could not be
+    // finished the operator is told, at once or (reportNow false: from within a paint, where a
+    // modal box would paint the live view again mid-paint) once the dialog's messages run.
+    void StopRecording(bool reportNow = true);
     // Before the process ends: the recording finished, every source closed, the live one too.
     void CloseDevices();
     // Empties the test-details panel, then shows text (the service's UTF-8) in the banner.
@@ -136,8 +141,12 @@ protected:
     ImageMetadata ShownTestDetails();
     void SetButtonWeight(CWnd* button, int weight);
     void StartRecording();
+    // The stop steps without telling the operator; false when the file could not be finished.
+    bool FinishRecording();
+    void ShowRecordingError();
     // The live view's word that a recording cannot go on (lParam: that recorder).
     LRESULT OnRecordingStopped(WPARAM, LPARAM recorder);
+    LRESULT OnRecordingNotFinished(WPARAM, LPARAM);
     // Seam for tests: the recorder a recording starts with.
     virtual CVideoRecorder* NewRecorder(const std::wstring& path, int width, int height, int bits, int format);
 

@@ -33,8 +33,8 @@ ImageMetadata CLumetraDlg::ShownTestDetails() {
     return m;
 }
 
-void CLumetraDlg::WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record) {
-    ::WriteMetaFile(folder, fileName, record);
+bool CLumetraDlg::WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record) {
+    return ::WriteMetaFile(folder, fileName, record);
 }
 
 BOOL CLumetraDlg::CaptureImage(BOOL asReference) {
@@ -56,7 +56,7 @@ BOOL CLumetraDlg::CaptureImage(BOOL asReference) {
         // Online an image is only whole with its details: without them it would upload empty.
         if (written && m_online) {
             details = ShownTestDetails();
-            if (!::WriteMetaFile(m_metadataFolder + L"\\", stem + L".meta", details)) {
+            if (!WriteMetaFile(m_metadataFolder + L"\\", stem + L".meta", details)) {
                 ::DeleteFileW(path.c_str());
                 written = false;
             }
@@ -126,13 +126,22 @@ void CLumetraDlg::OnCaptureVideoMode() {
     DoCaptureAction();
 }
 
-void CLumetraDlg::StopRecording() {
-    if (!m_recorder) return;
-    m_recorder->Stop();
+void CLumetraDlg::StopRecording(bool reportNow) {
+    if (FinishRecording()) return;
+    if (reportNow) ShowRecordingError();
+    else PostMessage(WM_RECORDING_NOT_FINISHED);
+}
+
+bool CLumetraDlg::FinishRecording() {
+    if (!m_recorder) return true;
+    const bool finished = m_recorder->Stop();
     m_videoDisplay.SetRecorder(nullptr);
+    // A failed recording without a single picture is no recording: it leaves no file, as a failed
+    // start does.
+    if (!finished && m_recorder->encoder->PicturesInFile() == 0) ::DeleteFileW(m_recorder->path.c_str());
     delete m_recorder;
     m_recorder = nullptr;
-    if (!m_statusText.m_hWnd) return;
+    if (!m_statusText.m_hWnd) return finished;
     if (CWnd* video = GetDlgItem(IDC_CAPTURE_VIDEO)) video->EnableWindow(TRUE);
     if (CWnd* image = GetDlgItem(IDC_CAPTURE_IMAGE)) image->EnableWindow(TRUE);
     m_captureVideoButton.ResetColors();
@@ -143,6 +152,12 @@ void CLumetraDlg::StopRecording() {
         video->SetWindowText(L"Capture Video");
         SetButtonWeight(video, FW_NORMAL);
     }
+    return finished;
+}
+
+void CLumetraDlg::ShowRecordingError() {
+    ShowMessage(L"Could not record video. Please ensure write access to destination directory.", L"Capture Error",
+                MB_ICONERROR);
 }
 
 void CLumetraDlg::StartRecording() {
@@ -163,10 +178,8 @@ void CLumetraDlg::StartRecording() {
     // Without a painted frame there is no size to record at, and no folder means no file.
     bool started = m_videoDisplay.GetBitmap() && !m_imagesFolder.empty() && m_recorder->Start(path, period);
     if (!started) {
-        StopRecording();
-        ::DeleteFileW(path.c_str());
-        ShowMessage(L"Could not record video. Please ensure write access to destination directory.", L"Capture Error",
-                    MB_ICONERROR);
+        FinishRecording();  // which leaves no file: nothing was written
+        ShowRecordingError();
         return;
     }
     m_videoDisplay.SetRecorder(m_recorder);
@@ -180,14 +193,18 @@ CVideoRecorder* CLumetraDlg::NewRecorder(const std::wstring& path, int width, in
 LRESULT CLumetraDlg::OnRecordingStopped(WPARAM, LPARAM l) {
     auto* recorder = reinterpret_cast<CVideoRecorder*>(l);
     if (!recorder || recorder != m_recorder) return 0;  // ended meanwhile by the operator
-    bool full = recorder->State() == RecordingState::Full;
-    StopRecording();
-    if (full)
+    const bool full = recorder->State() == RecordingState::Full;
+    // One box: a full file that also failed to finish is a failure.
+    if (FinishRecording() && full)
         ShowMessage(L"The recording was stopped because the video file reached its size limit.", L"Recording Stopped",
                     MB_ICONWARNING);
     else
-        ShowMessage(L"Could not record video. Please ensure write access to destination directory.", L"Capture Error",
-                    MB_ICONERROR);
+        ShowRecordingError();
+    return 0;
+}
+
+LRESULT CLumetraDlg::OnRecordingNotFinished(WPARAM, LPARAM) {
+    ShowRecordingError();
     return 0;
 }
 

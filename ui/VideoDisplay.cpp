@@ -58,7 +58,7 @@ void CVideoDisplay::RequestCapture() {
 }
 
 void CVideoDisplay::EndRecording() {
-    if (owner) owner->StopRecording();
+    if (owner) owner->StopRecording(!m_refreshing);
 }
 
 void CVideoDisplay::ReportRecordingStopped(CVideoRecorder* stopped) {
@@ -103,7 +103,11 @@ void CVideoDisplay::OnPaint() {
     if (provider && provider->NeedsRefresh()) {
         std::vector<VideoSource*>* listed = provider->GetVideoSources();
         std::vector<VideoSource*> sources = listed ? *listed : std::vector<VideoSource*>();
-        if (!sources.empty()) SetSource(sources.front());
+        if (!sources.empty()) {
+            m_refreshing = true;
+            SetSource(sources.front());
+            m_refreshing = false;
+        }
         // Left invalid: the next paint, at once, shows the source of the fresh list.
         return;
     }

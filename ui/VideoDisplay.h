@@ -63,4 +63,5 @@ private:
     void Rebuild(const VideoResolution& r, CDC& paintDC);
     void CopyFrame(const VideoFrame* frame);
     unsigned char* m_bits = nullptr;  // rows of dibSection, bottom-up, padded to 4 bytes
+    bool m_refreshing = false;        // switching to a fresh device list inside the paint handler
 };

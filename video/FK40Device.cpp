@@ -63,18 +63,25 @@ FK40Device::FK40Device()
 }
 
 FK40Device::~FK40Device() {
-    m_running.exchange(false);
-    if (m_present) g_LYC_Term();  // also ends a LYC_GetFrame the worker may be waiting in
-    if (m_worker) {
-        if (WaitForSingleObject(m_worker->m_hThread, kWorkerExitWaitMs) != WAIT_OBJECT_0) {
-            // A library that ignores LYC_Term keeps the worker inside it: leave it the buffers.
-            return;
-        }
-        delete m_worker;
-    }
+    // A library that ignores LYC_Term keeps the worker inside it: leave it the buffers.
+    if (!EndCapture()) return;
+    delete m_worker;
     delete[] m_raw;
     delete[] m_bufferA;
     delete[] m_bufferB;
+}
+
+bool FK40Device::EndCapture() {
+    if (!m_ended) {
+        m_ended = true;
+        m_running.exchange(false);
+        if (m_present) g_LYC_Term();  // also ends a LYC_GetFrame the worker may be waiting in
+    }
+    return !m_worker || WaitForSingleObject(m_worker->m_hThread, kWorkerExitWaitMs) == WAIT_OBJECT_0;
+}
+
+void FK40Device::Release(FK40Device* device) {
+    if (device && device->EndCapture()) delete device;
 }
 
 bool FK40Device::LoadSdk() {

@@ -18,6 +18,8 @@ class FK40Device {
 public:
     // Loads the library and, when it has every entry point, starts the camera and the worker.
     FK40Device();
+    // Ends capture and frees the buffers. A worker still inside the library after the wait keeps
+    // using the whole object, so a device whose library may ignore LYC_Term goes through Release.
     virtual ~FK40Device();
     FK40Device(const FK40Device&) = delete;
     FK40Device& operator=(const FK40Device&) = delete;
@@ -26,6 +28,14 @@ public:
     int IsConnected() const { return m_present; }
     // A new heap copy (release with delete[]) of the front buffer's picture.
     VideoFrame* CopyFrame();
+
+    // Clears the running flag, calls LYC_Term (once) and waits up to 5000 ms for the worker to
+    // leave its loop; false when it has not, and may still come back from the library.
+    bool EndCapture();
+    // Ends capture and deletes the device, unless the worker outlived the wait: then the worker
+    // still owns the buffers, flags and lock, and the device stays allocated for the rest of the
+    // process (which is ending).
+    static void Release(FK40Device* device);
 
     static UINT CaptureThreadProc(LPVOID device);
     void SwapBuffers();
@@ -46,4 +56,5 @@ private:
     int m_rawSize;
     int m_present = 0;
     CWinThread* m_worker = nullptr;
+    bool m_ended = false;  // EndCapture has cleared the flag and called LYC_Term
 };

@@ -35,6 +35,6 @@ int FK40VideoSource::UpdateFrame() {
 }
 
 void FK40VideoSource::Close() {
-    delete m_device;
+    FK40Device::Release(m_device);
     m_device = nullptr;
 }

@@ -7,7 +7,7 @@ class FK40Device;
 
 class FK40VideoSource : public VideoSource {
 public:
-    // Shares the provider's device; Close deletes it.
+    // Shares the provider's device; Close releases it (FK40Device::Release).
     explicit FK40VideoSource(FK40Device* device);
     ~FK40VideoSource() override;
 
@@ -18,7 +18,7 @@ public:
     void Close() override;
     void Open(VideoResolution*) override {}
 
-    // Null once Close has deleted the device.
+    // Null once Close has released the device.
     FK40Device* GetDevice() const { return m_device; }
 
 protected:

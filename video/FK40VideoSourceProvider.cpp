@@ -5,10 +5,10 @@
 FK40VideoSourceProvider::FK40VideoSourceProvider() : m_device(new FK40Device()) {}
 
 FK40VideoSourceProvider::~FK40VideoSourceProvider() {
-    // A source that was closed has deleted the device already.
+    // A source that was closed has released the device already.
     bool closed = false;
     for (VideoSource* s : m_sources) closed |= static_cast<FK40VideoSource*>(s)->GetDevice() == nullptr;
-    if (!closed) delete m_device;
+    if (!closed) FK40Device::Release(m_device);
     for (VideoSource* s : m_sources) delete s;
 }
 

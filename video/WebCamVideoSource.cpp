@@ -65,7 +65,13 @@ int WebCamVideoSource::Start() {
 int WebCamVideoSource::Stop() {
     if (!m_running) return 0;
     if (SUCCEEDED(m_graph->control->Stop())) m_running = false;
+    if (m_lost && !m_running) ReleaseGraph();
     return 0;
+}
+
+void WebCamVideoSource::DeviceLost() {
+    m_lost = true;
+    if (!m_running) ReleaseGraph();
 }
 
 VideoFrame* WebCamVideoSource::GetFrame(unsigned char*) { return m_running ? m_front : nullptr; }
@@ -109,6 +115,7 @@ void WebCamVideoSource::Open(VideoResolution* resolution) {
     }
     // The old graph stops and goes before the size and the buffers change under its callback.
     ReleaseGraph();
+    m_lost = false;
     m_resolution = resolution;
     m_width = resolution->width;
     m_height = resolution->height;

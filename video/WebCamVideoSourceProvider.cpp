@@ -103,6 +103,7 @@ bool WebCamVideoSourceProvider::PollGraphEvents() {
     for (WebCamVideoSource* s : m_all) {
         if (!s->DrainEvents()) continue;
         lost = true;
+        s->DeviceLost();
         for (auto it = m_byDevice.begin(); it != m_byDevice.end(); ++it) {
             if (it->second == s) {
                 m_byDevice.erase(it);

@@ -87,7 +87,8 @@ struct Fault {
                               // time, delayMs apart (ends early when the server stops)
         LargeBody,            // status 200 and a body of `count` MiB: one JSON string "xxx...x"
         CloseAfterBodyBytes,  // read `count` bytes of the request body (after 100 Continue if
-                              // asked), record it cut short, close the connection without a reply
+                              // asked), record it cut short, close the connection without a reply;
+                              // count 0 on a GET: the connection closes with no answer at all
     };
     std::string pathPrefix;
     int occurrence = 1;

@@ -19,10 +19,12 @@ struct Config {
     int y = 2048, u = 2048, v = 2048;
     double fps = 30;
     bool unfilled = false;
+    std::string hold;  // event name; empty: LYC_Term ends a waiting frame call
 };
 
 Config g_config;
 HANDLE g_term;             // manual-reset: set by LYC_Term, ends waiting and later frame calls
+HANDLE g_hold;             // LYC_STANDIN_HOLD's event, or null
 unsigned g_frame;          // frames delivered since LYC_Init
 ULONGLONG g_nextDue;       // tick count at which the next frame is due
 double g_dueFraction;      // sub-millisecond part of the frame period, carried over
@@ -52,6 +54,7 @@ Config ReadConfig() {
     std::string fps = Env(LYC_STANDIN_FPS);
     if (!fps.empty()) c.fps = std::atof(fps.c_str());
     c.unfilled = Env(LYC_STANDIN_UNFILLED) == "1";
+    c.hold = Env(LYC_STANDIN_HOLD);
     return c;
 }
 
@@ -157,7 +160,8 @@ bool WaitForFrame() {
 int DeliverFrame(unsigned char* buffer, int size, int* length) {
     if (length) *length = 0;
     if (!g_term || !buffer || size < kLycRawSize) return -1;
-    if (!WaitForFrame()) return -1;
+    if (g_hold) WaitForSingleObject(g_hold, INFINITE);
+    else if (!WaitForFrame()) return -1;
     ++g_frame;
     if (!g_config.unfilled) Fill(buffer, g_frame);
     if (length) *length = kLycRawSize;
@@ -173,6 +177,8 @@ int __cdecl LYC_Init(void) {
     g_config = ReadConfig();
     if (g_term) ResetEvent(g_term);
     else g_term = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (g_hold) CloseHandle(g_hold);
+    g_hold = g_config.hold.empty() ? nullptr : CreateEventA(nullptr, TRUE, FALSE, g_config.hold.c_str());
     g_frame = 0;
     g_nextDue = GetTickCount64();
     g_dueFraction = 0;

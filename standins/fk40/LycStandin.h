@@ -14,6 +14,10 @@
 #define LYC_STANDIN_FPS "LYC_STANDIN_FPS"
 // "1": LYC_GetFrame keeps the pace but writes nothing into the buffer.
 #define LYC_STANDIN_UNFILLED "LYC_STANDIN_UNFILLED"
+// Name of an event: LYC_GetFrame waits until it is set and then delivers its frame, and LYC_Term
+// does not end that wait (a library whose frame call ignores LYC_Term). The event is manual-reset
+// and made by LYC_Init when it does not exist yet.
+#define LYC_STANDIN_HOLD "LYC_STANDIN_HOLD"
 // File to which every call appends its name as one line; LYC_GetFrame's line is written when the
 // call returns, so the log shows whether a waiting call was ended.
 #define LYC_STANDIN_LOG "LYC_STANDIN_LOG"

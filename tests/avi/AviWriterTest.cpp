@@ -256,6 +256,37 @@ TEST_F(AviTest, CloseFailsWhenFramesAreMissingFromTheFile) {
     EXPECT_EQ(RecordingState::Failed, encoder.State());
 }
 
+// A file is finished only whole: cut where a full disk stops the writes at the close (before or
+// inside the index) or inside the frames, it is not, though a reader may still find every frame.
+TEST_F(AviTest, AFileCutShortIsNotFinished) {
+    const std::wstring path = File(L"whole.avi");
+    DibFrame frame(202, 202);
+    {
+        Avi10VideoEncoder encoder(202, 202, 24, path);
+        ASSERT_TRUE(encoder.Open(path, 60));
+        EXPECT_EQ(3, Feed(encoder, frame, 3));
+        ASSERT_TRUE(encoder.Close());
+    }
+    const std::string whole = ReadBytes(path);
+    const size_t index = whole.find("idx1");
+    ASSERT_NE(index, std::string::npos);
+    const struct {
+        const char* name;
+        size_t length;
+        bool finished;
+    } cases[] = {{"whole", whole.size(), true},
+                 {"index cut off", index, false},
+                 {"index cut short", index + 16, false},
+                 {"last frame cut short", index - 100, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring cut = File(L"cut.avi");
+        ASSERT_TRUE(WriteBytes(cut, whole.substr(0, c.length)));
+        EXPECT_EQ(c.finished, AviFileFinished(cut, 3));
+        EXPECT_FALSE(AviFileFinished(cut, 4));
+    }
+}
+
 // A frame is written only while the file stays within the limit, the bound itself included; then
 // the recording is full and the file complete.
 TEST_F(AviTest, SizeLimitMakesTheRecordingFull) {

@@ -104,6 +104,15 @@ const FailureCase kFailures[] = {
      {kLogin, kLocations, kEndoscopes, kEndoscopes, kFacilities, kTesters}, true, 2, 2, 2},
     {"facilities 500", "jdoe", "secret", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/facilities", 500, "[]")); },
      {kLogin, kLocations, kEndoscopes, kEndoscopes, kFacilities, kTesters}, true, 2, 0, 2, 3},
+    // A connection closed with no answer empties only its own list; the sequence goes on.
+    {"endoscopes reset first", "jdoe", "secret",
+     [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/endoscopes", 0, 1)); },
+     {kLogin, kLocations, kEndoscopes, kEndoscopes, kFacilities, kTesters}, true, 2, 2, 2, 1, 1},
+    {"endoscopes reset second", "jdoe", "secret",
+     [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/endoscopes", 0, 2)); },
+     {kLogin, kLocations, kEndoscopes, kEndoscopes, kFacilities, kTesters}, true, 2, 2, 2, 2, 1},
+    {"facilities reset", "jdoe", "secret", [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/facilities", 0)); },
+     {kLogin, kLocations, kEndoscopes, kEndoscopes, kFacilities, kTesters}, true, 2, 0, 2, 3, 1},
     // A stalled service costs one time-out, not one per remaining request.
     {"endoscopes stalled", "jdoe", "secret", [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/endoscopes")); },
      {kLogin, kLocations, kEndoscopes}, true, 2, 0, 0, 0, 1, 1000},
@@ -119,8 +128,9 @@ TEST_P(LoginFailures, RequestsAndSession) {
     CendraClient client(server.BaseUrl());
     StreamCapture err(2);
     client.Login(c.user, c.password);
-    EXPECT_EQ(err.Lines().size(), c.errorLines);
-    EXPECT_EQ(Targets(server), c.requests);
+    const std::vector<std::string> errors = err.Lines();
+    EXPECT_EQ(errors.size(), c.errorLines);
+    EXPECT_EQ(Targets(server), c.requests) << testing::PrintToString(errors);
     EXPECT_EQ(client.IsLoggedIn(), c.loggedIn);
     const CendraSession& s = *client.session;
     EXPECT_EQ(s.loginName, c.loggedIn ? c.user : "");

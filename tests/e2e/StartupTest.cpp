@@ -65,7 +65,7 @@ const MainControl kControls[] = {
     {1050, L"ComboBox", L"", {15, 262, 95, 21}, kList, false, kFixed},
     {1032, L"Edit", nullptr, {15, 294, 95, 13}, kEdit | ES_READONLY, false, kFixed},
     {1033, L"Edit", nullptr, {105, 294, 89, 13}, kEdit | ES_READONLY, false, kFixed},
-    {1064, L"Static", L"File Prefix", {428, 414, 35, 15}, SS_LEFT, true, {100, 100, 100, 100}},
+    {1064, L"Static", L"File Prefix", {428, 414, 35, 15}, SS_LEFT, true, kCorner},
     {1071, L"Button", L"Clear", {64, 52, 46, 18}, kPush, false, kFixed},
 };
 
@@ -219,6 +219,17 @@ TEST(Startup, ResizingMovesAndSizesTheControlsByTheirLayout) {
             EXPECT_TRUE(Near("width", r.right - r.left, s.right - s.left + d.dx * c.layout.sizeX / 100));
             EXPECT_TRUE(Near("height", r.bottom - r.top, s.bottom - s.top + d.dy * c.layout.sizeY / 100));
         }
+        // Whatever the size, the "File Prefix" label stays clear of the prefix edit it names, which
+        // still takes what the operator types.
+        RECT label = dialog.ChildOrThrow(1064).RectInParent(), edit = dialog.ChildOrThrow(1017).RectInParent();
+        EXPECT_TRUE(label.right <= edit.left || label.bottom <= edit.top)
+            << "label ends at " << label.right << "," << label.bottom << ", edit starts at " << edit.left << ","
+            << edit.top;
+        Window prefix = dialog.ChildOrThrow(1017);
+        const std::wstring typed = L"Site" + std::to_wstring(d.dx) + L"x" + std::to_wstring(d.dy);
+        prefix.SetText(L"");
+        prefix.Type(typed);
+        EXPECT_TRUE(WaitUntil([&] { return prefix.Text() == typed; })) << "the prefix edit shows \"" << Narrow(prefix.Text()) << "\"";
     }
 }
 

@@ -113,6 +113,46 @@ TEST_F(Source, DeviceEndsOnce) {
     }
 }
 
+// Tells whether the device was deleted.
+class WatchedDevice : public FK40Device {
+public:
+    explicit WatchedDevice(bool* deleted) : m_deleted(deleted) {}
+    ~WatchedDevice() override { *m_deleted = true; }
+
+private:
+    bool* m_deleted;
+};
+
+// A library whose frame call ignores LYC_Term keeps the worker inside it past the wait. Closing
+// must leave the device allocated: when the call returns, the worker converts into the device's
+// buffers and swaps under its lock before it sees the cleared flag.
+TEST_F(Source, CloseLeavesTheDeviceToAWorkerThatOutlivesTheWait) {
+    const std::string hold = "Local\\lumetra_fk40_hold_" + std::to_string(GetCurrentProcessId());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, hold.c_str());
+    ASSERT_TRUE(release);
+    Set(LYC_STANDIN_HOLD, hold.c_str());
+    Set(LYC_STANDIN_PATTERN, "counter");
+    bool deleted = false;
+    auto* device = new WatchedDevice(&deleted);
+    FK40VideoSource source(device);
+    ASSERT_TRUE(WaitForCall("LYC_GetIndex"));
+    source.Close();
+    EXPECT_EQ(Calls(), (CallList{"LYC_Init", "LYC_GetStatus", "LYC_GetIndex", "LYC_Term"}))
+        << "the frame call did not outlive LYC_Term";
+    EXPECT_EQ(source.GetFrame(nullptr), nullptr);
+    EXPECT_EQ(source.UpdateFrame(), 0);
+    // Else the worker, released, would write into freed memory: it stays held.
+    ASSERT_FALSE(deleted) << "deleted while its worker is inside the library";
+
+    SetEvent(release);
+    // Every byte of frame 1 reads 1: the worker's conversion and swap reached the device.
+    EXPECT_TRUE(WaitUntil([&] {
+        std::unique_ptr<VideoFrame[]> copy(device->CopyFrame());
+        return copy[0] == 1;
+    }));
+    CloseHandle(release);
+}
+
 TEST_F(Source, CompositeListsTheCameraFirst) {
     CompositeVideoSourceProvider composite;
     std::vector<VideoSource*> sources = *composite.GetVideoSources();

@@ -104,6 +104,7 @@ public:
     }
     bool Close() override { return true; }
     RecordingState State() const override { return RecordingState::Recording; }
+    uint64_t PicturesInFile() const override { return m_into->pixels.size(); }
 
 private:
     Received* m_into;

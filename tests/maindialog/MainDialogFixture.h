@@ -81,6 +81,15 @@ inline std::vector<std::wstring> Files(const std::wstring& folder, const wchar_t
     return out;
 }
 
+// Runs the messages posted so far.
+inline void Pump() {
+    MSG m;
+    while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&m);
+        ::DispatchMessageW(&m);
+    }
+}
+
 inline std::wstring Text(CWnd& dlg, int id) {
     CString t;
     dlg.GetDlgItem(id)->GetWindowText(t);

@@ -25,6 +25,7 @@ TEST_F(MainDialog, StartsWithTheFoldersTheLiveSourceAndTheOfflineLayout) {
     EXPECT_TRUE(Exists(dlg->m_referenceFolder));
     DWORD meta = GetFileAttributesW(dlg->m_metadataFolder.c_str());
     ASSERT_NE(meta, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(meta & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(dlg->m_videoDisplay.source, &source);
     EXPECT_EQ(dlg->m_videoDisplay.owner, dlg.get());
     EXPECT_TRUE(dlg->boxes.empty());

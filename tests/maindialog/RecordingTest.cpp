@@ -5,41 +5,49 @@
 #include "res/resource.h"
 #include "tests/maindialog/MainDialogFixture.h"
 #include <filesystem>
+#include <functional>
 
 namespace {
 
+// How the fake encoders of a dialog behave, and what they were asked; outlives them.
+struct EncoderScript {
+    int limit = -1;  // frames until the file is full
+    bool framesFail = false, closeFails = false;
+    int frames = 0, closes = 0;
+};
+
 struct CountingEncoder : VideoEncoder {
-    int frames = 0, closes = 0, limit = -1;  // limit: frames until the file is full
+    explicit CountingEncoder(EncoderScript* script) : script(script) {}
+    EncoderScript* script;
     RecordingState state = RecordingState::Recording;
     bool Open(const std::wstring&, int) override { return true; }
     bool AddFrame(const unsigned char*, HBITMAP) override {
-        if (frames == limit) {
-            state = RecordingState::Full;
+        if (script->framesFail || script->frames == script->limit) {
+            state = script->framesFail ? RecordingState::Failed : RecordingState::Full;
             return false;
         }
-        ++frames;
+        ++script->frames;
         return true;
     }
-    bool Close() override { return ++closes, true; }
+    bool Close() override { return ++script->closes, !script->closeFails; }
     RecordingState State() const override { return state; }
+    uint64_t PicturesInFile() const override { return static_cast<uint64_t>(script->frames); }
 };
 
 class RecordingDlg : public TestDlg {
 public:
     using TestDlg::TestDlg;
     using CLumetraDlg::DoCaptureAction;
+    using CLumetraDlg::OnLogout;
     bool fakeEncoder = false;
-    int limit = -1;
-    CountingEncoder* encoder = nullptr;
+    EncoderScript script;
     std::vector<std::wstring> paths;
 
 protected:
     CVideoRecorder* NewRecorder(const std::wstring& path, int w, int h, int bits, int format) override {
         paths.push_back(path);
         if (!fakeEncoder) return CLumetraDlg::NewRecorder(path, w, h, bits, format);
-        encoder = new CountingEncoder;
-        encoder->limit = limit;
-        return new CVideoRecorder(encoder, path, w, h, bits, format);
+        return new CVideoRecorder(new CountingEncoder(&script), path, w, h, bits, format);
     }
 };
 
@@ -48,14 +56,6 @@ int Weight(CWnd* button) {
     HFONT font = reinterpret_cast<HFONT>(button->SendMessage(WM_GETFONT));
     ::GetObjectW(font, sizeof lf, &lf);
     return lf.lfWeight;
-}
-
-void Pump() {
-    MSG m;
-    while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&m);
-        ::DispatchMessageW(&m);
-    }
 }
 
 class Recording : public DialogTest<RecordingDlg> {
@@ -150,19 +150,90 @@ TEST_F(Recording, EachFormatWritesItsFile) {
 TEST_F(Recording, ChangingTheSourceFinishesTheRecording) {
     dlg->fakeEncoder = true;
     Click(IDC_CAPTURE_VIDEO);
-    CountingEncoder* encoder = dlg->encoder;
     ASSERT_NE(dlg->m_recorder, nullptr);
     FakeSource other("Cam Two");
     dlg->m_videoDisplay.SetSource(&other);
     EXPECT_EQ(dlg->m_recorder, nullptr);
+    EXPECT_EQ(dlg->script.closes, 1);
     EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
-    (void)encoder;  // deleted with its recorder, after its Close
+    EXPECT_TRUE(dlg->boxes.empty());
     dlg->m_videoDisplay.SetSource(&devices.source);
+}
+
+void ExpectOneRecordingErrorBox(const std::vector<Box>& boxes) {
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Capture Error");
+    EXPECT_EQ(boxes[0].text, L"Could not record video. Please ensure write access to destination directory.");
+    EXPECT_EQ(boxes[0].type, UINT(MB_ICONERROR));
+}
+
+// Every way a recording ends tells the operator when its file could not be finished, once, after
+// the controls went back to idle.
+TEST_F(Recording, AFileThatCannotBeFinishedIsReportedOnceWhicheverWayItEnds) {
+    FakeSource other("Cam Two");
+    struct Case {
+        const char* name;
+        std::function<void()> end;
+    };
+    const Case cases[] = {
+        {"Capture Video", [&] { Click(IDC_CAPTURE_VIDEO); }},
+        {"space bar", [&] { dlg->DoCaptureAction(); }},
+        {"source change", [&] { dlg->m_videoDisplay.SetSource(&other); }},
+        {"device list refreshed while painting",
+         [&] {
+             devices.webcams->list = {&other};
+             devices.webcams->refresh = true;
+             Paint();
+         }},
+        {"log-out", [&] { dlg->OnLogout(); }},
+        {"close", [&] { dlg->CloseDevices(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        dlg->fakeEncoder = true;
+        dlg->script.closeFails = true;
+        Click(IDC_CAPTURE_VIDEO);
+        ASSERT_NE(dlg->m_recorder, nullptr);
+        Sleep(40);
+        Paint();
+        c.end();
+        Pump();
+        EXPECT_EQ(dlg->m_recorder, nullptr);
+        EXPECT_EQ(dlg->script.closes, 1);
+        ExpectOneRecordingErrorBox(dlg->boxes);
+        EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
+        EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(dlg->m_hWnd, IDC_CAPTURE_IMAGE)));
+        EXPECT_EQ(Text(*dlg, IDC_STATUS), std::wstring(66, L' '));
+        dlg->m_videoDisplay.SetSource(&devices.source);
+        devices.webcams->list = {&devices.source};
+    }
+}
+
+// A refused frame has told the operator already; the failed finish that follows adds no box, whether
+// the dialog ends the recording on the live view's word or the operator stops it first.
+TEST_F(Recording, AFailureShownForARefusedFrameIsNotShownAgainAtTheStop) {
+    for (bool operatorFirst : {false, true}) {
+        SCOPED_TRACE(operatorFirst ? "operator stops first" : "ended on the live view's word");
+        TearDown();
+        SetUp();
+        dlg->fakeEncoder = true;
+        dlg->script.framesFail = dlg->script.closeFails = true;
+        Click(IDC_CAPTURE_VIDEO);
+        Sleep(40);
+        Paint();
+        if (operatorFirst) Click(IDC_CAPTURE_VIDEO);
+        Pump();
+        EXPECT_EQ(dlg->m_recorder, nullptr);
+        EXPECT_EQ(dlg->script.closes, 1);
+        ExpectOneRecordingErrorBox(dlg->boxes);
+    }
 }
 
 TEST_F(Recording, AFullFileEndsTheRecordingWithItsBox) {
     dlg->fakeEncoder = true;
-    dlg->limit = 1;
+    dlg->script.limit = 1;
     Click(IDC_CAPTURE_VIDEO);
     for (int i = 0; i < 4 && dlg->m_recorder; ++i) {
         Sleep(70);

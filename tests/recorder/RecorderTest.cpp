@@ -24,6 +24,7 @@ struct FakeEncoder : VideoEncoder {
     }
     bool Close() override { return ++closes, true; }
     RecordingState State() const override { return state; }
+    uint64_t PicturesInFile() const override { return static_cast<uint64_t>(frames); }
 };
 
 class ClockedRecorder : public CVideoRecorder {

@@ -157,13 +157,13 @@ TEST_P(Listing, ShowsTheDevicesSortedAndTheResolutionsOfTheLiveSource) {
     std::map<std::string, VideoSource*> byName{{"camera", &camera}, {"webcam", &webcam}, {"bare", &bare}};
     if (c.live) view.SetSource(byName[c.live]);
     exclusions = c.excluded;
+    log.clear();
     Open();
     if (c.afterAdvanced) {
         dlg->exclusions = [&] { exclusions = *c.afterAdvanced; };
         dlg->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_ADVANCED_SETTINGS, BN_CLICKED),
                          reinterpret_cast<LPARAM>(Item(IDC_ADVANCED_SETTINGS)));
     }
-    log.clear();
 
     ASSERT_EQ(Devices(), c.devices);
     ASSERT_EQ(Resolutions(), c.resolutions);

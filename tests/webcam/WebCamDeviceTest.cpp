@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,8 +45,22 @@ HMODULE g_standin;
 // Held alone while the devices are registered: a program that another test starts meanwhile would
 // list them, and the failing one would show it an error.
 std::unique_ptr<WebcamLock> g_webcamLock;
+StandinWebcamAddFn g_add;
 StandinWebcamRemoveFn g_remove;
 StandinWebcamLoseFn g_lose;
+
+// Registers the device under its instance, replacing an earlier registration of it.
+HRESULT Register(const DeviceConfig& d) {
+    std::wstring friendly = std::wstring(d.friendly) + L" " + Instance(L"");
+    std::wstring description = d.description ? std::wstring(d.description) + L" " + Instance(L"") : L"";
+    return g_add(Instance(d.instance).c_str(), friendly.c_str(), d.description ? description.c_str() : nullptr,
+                 d.formats, d.pins, d.failBind);
+}
+
+const DeviceConfig& Config(const wchar_t* instance) {
+    return *std::find_if(std::begin(kDevices), std::end(kDevices),
+                         [&](const DeviceConfig& d) { return std::wcscmp(d.instance, instance) == 0; });
+}
 
 VideoSource* Find(std::vector<VideoSource*>* list, const wchar_t* name) {
     for (VideoSource* s : *list)
@@ -117,17 +132,11 @@ protected:
         g_webcamLock = std::make_unique<WebcamLock>(true);
         g_standin = LoadLibraryW(FromBuild(STANDIN_WEBCAM_REL).c_str());
         ASSERT_TRUE(g_standin);
-        auto add = reinterpret_cast<StandinWebcamAddFn>(GetProcAddress(g_standin, "StandinWebcamAdd"));
+        g_add = reinterpret_cast<StandinWebcamAddFn>(GetProcAddress(g_standin, "StandinWebcamAdd"));
         g_remove = reinterpret_cast<StandinWebcamRemoveFn>(GetProcAddress(g_standin, "StandinWebcamRemove"));
         g_lose = reinterpret_cast<StandinWebcamLoseFn>(GetProcAddress(g_standin, "StandinWebcamLose"));
-        ASSERT_TRUE(add && g_remove && g_lose);
-        for (const DeviceConfig& d : kDevices) {
-            std::wstring friendly = std::wstring(d.friendly) + L" " + Instance(L"");
-            std::wstring description = d.description ? std::wstring(d.description) + L" " + Instance(L"") : L"";
-            ASSERT_EQ(add(Instance(d.instance).c_str(), friendly.c_str(), d.description ? description.c_str() : nullptr,
-                          d.formats, d.pins, d.failBind),
-                      S_OK);
-        }
+        ASSERT_TRUE(g_add && g_remove && g_lose);
+        for (const DeviceConfig& d : kDevices) ASSERT_EQ(Register(d), S_OK);
     }
     static void TearDownTestSuite() {
         if (g_remove)
@@ -278,39 +287,86 @@ TEST_F(WebCamDeviceTest, MjpgNeedsTheDecompressor) {
     described->Close();
 }
 
-TEST_F(WebCamDeviceTest, LostDeviceMarksTheListForRefreshAndLeavesIt) {
+// The composite's other family, empty: only the webcams are under test here.
+class NoCameras : public VideoSourceProvider {
+public:
+    std::vector<VideoSource*>* GetVideoSources() override { return &m_none; }
+    std::vector<VideoSource*>* GetFailedVideoSources() override { return &m_none; }
+    bool NeedsRefresh() override { return false; }
+
+private:
+    std::vector<VideoSource*> m_none;
+};
+
+// A device lost while it streams marks the list for refresh through its graph's event, as the
+// main dialog hears of it. Unplugged, it leaves the list. Plugged back in (registered again under
+// the same device) it is listed once, by a new source, which streams: the lost source lets go of
+// its filter once the live view has stopped it, so the device is not held by a filter of the run
+// that was lost (the virtual webcam's filters share the device-lost event while one is bound).
+TEST_F(WebCamDeviceTest, LostDeviceLeavesTheListOrStreamsAgainWhenPluggedBack) {
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_TRUE(window);
-    m_provider.SetNotifyWindow(window);
-    VideoSource* lost = Source(L"Lost");
-    ASSERT_TRUE(lost);
-    lost->Open(lost->resolutions[0]);
-    lost->Start();
-    ASSERT_FALSE(NextFrame(lost, 64, 48).empty());
-    EXPECT_FALSE(m_provider.PollGraphEvents()) << "nothing lost yet";
+    const std::wstring instance = Instance(L"lost");
+    struct Case {
+        const char* what;
+        bool pluggedBack;
+    } cases[] = {{"unplugged", false}, {"plugged back", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Register(Config(L"lost")), S_OK);
+        auto* webcams = new WebCamVideoSourceProvider;
+        CompositeVideoSourceProvider composite(webcams, new NoCameras);
+        composite.SetNotifyWindow(window);
+        std::vector<VideoSource*> list = ListWith(composite, {L"Lost"});
+        auto* lost = static_cast<WebCamVideoSource*>(Find(&list, L"Lost"));
+        ASSERT_TRUE(lost);
+        lost->Open(lost->resolutions[0]);
+        lost->Start();
+        ASSERT_FALSE(NextFrame(lost, 64, 48).empty());
+        EXPECT_FALSE(webcams->PollGraphEvents()) << "nothing lost yet";
+        EXPECT_FALSE(composite.NeedsRefresh());
 
-    ASSERT_EQ(g_lose(Instance(L"lost").c_str()), S_OK);
-    // The graph tells the notification window of every event; the main dialog answers each with
-    // CheckDeviceLost, which polls the graphs' events.
-    MSG msg{};
-    bool seen = false;
-    for (int i = 0; i < 1500 && !seen; ++i) {
-        while (!seen && PeekMessageW(&msg, window, 0, 0, PM_REMOVE))
-            if (msg.message == 0x1F && msg.lParam == 27) seen = m_provider.PollGraphEvents();
-        if (!seen) Sleep(10);
+        if (!c.pluggedBack) {
+            ASSERT_EQ(g_remove(instance.c_str()), S_OK);
+        }
+        ASSERT_EQ(g_lose(instance.c_str()), S_OK);
+        // The graph tells the notification window of every event; the main dialog answers each
+        // with CheckDeviceLost.
+        MSG msg{};
+        for (int i = 0; i < 1500 && !composite.NeedsRefresh(); ++i) {
+            while (!composite.NeedsRefresh() && PeekMessageW(&msg, window, 0, 0, PM_REMOVE))
+                if (msg.message == 0x1F && msg.lParam == 27) composite.CheckDeviceLost();
+            if (!composite.NeedsRefresh()) Sleep(10);
+        }
+        ASSERT_TRUE(composite.NeedsRefresh()) << "the loss was not heard of";
+        EXPECT_FALSE(webcams->PollGraphEvents()) << "all events drained";
+        EXPECT_TRUE(lost->GetFrame(nullptr)) << "the live view, until it switches, keeps its last frame";
+
+        if (c.pluggedBack) {
+            ASSERT_EQ(Register(Config(L"lost")), S_OK);  // the same instance: the same device
+        }
+        list = c.pluggedBack ? ListWith(composite, {L"Lost", L"Plain"}) : ListWith(composite, {L"Plain"});
+        EXPECT_FALSE(composite.NeedsRefresh());
+        EXPECT_TRUE(Find(&list, L"Plain"));
+        const auto rows = std::count_if(list.begin(), list.end(),
+                                        [](VideoSource* s) { return s->description == Listed(L"Lost"); });
+        EXPECT_EQ(rows, c.pluggedBack ? 1 : 0);
+        EXPECT_EQ(std::count(list.begin(), list.end(), lost), 0);
+
+        // The live view switches to the first source of the new list and stops the lost one.
+        lost->Stop();
+        EXPECT_FALSE(lost->Graph()->captureFilter) << "the lost source still holds the device";
+        EXPECT_FALSE(lost->Graph()->graph);
+        if (c.pluggedBack) {
+            VideoSource* back = Find(&list, L"Lost");
+            ASSERT_TRUE(back);
+            back->Open(back->resolutions[0]);
+            back->Start();
+            EXPECT_TRUE(IsPatternFrame(NextFrame(back, 64, 48), 64, 48)) << "the device plugged back does not stream";
+            back->Close();
+        }
+        lost->Close();
     }
-    ASSERT_TRUE(seen);
-    EXPECT_FALSE(m_provider.PollGraphEvents()) << "all events drained";
-    m_provider.MarkForRefresh();
-    EXPECT_TRUE(m_provider.NeedsRefresh());
-
-    ASSERT_EQ(g_remove(Instance(L"lost").c_str()), S_OK);
-    std::vector<VideoSource*> list = ListWith(m_provider, {L"Plain"});
-    EXPECT_FALSE(m_provider.NeedsRefresh());
-    EXPECT_FALSE(Find(&list, L"Lost"));
-    EXPECT_TRUE(Find(&list, L"Plain"));
-    lost->Stop();  // the live view still holds it until it switches
-    lost->Close();
     DestroyWindow(window);
 }
 

@@ -1,0 +1,169 @@
+// Recordings with the real encoders into an images folder on a small disk that fills up: a file the
+// program could not finish is reported, and one without a single picture is not left behind. The
+// disk is a tmpfs the native fixture mounts (small_disk.sh); without it the tests skip.
+#include <gtest/gtest.h>
+#include "recording/VideoRecorder.h"
+#include "tests/maindialog/MainDialogFixture.h"
+#include "tests/support/TestSupport.h"
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A camera whose every frame is new noise, so that MPEG-2 pictures are large too.
+struct NoiseSource : VideoSource {
+    static constexpr int kWidth = 320, kHeight = 240;
+    NoiseSource() {
+        description = "Noise Cam";
+        name = "webcam";
+        id = "webcam";
+        initialized = true;
+        resolutions.push_back(new VideoResolution{0, kWidth, kHeight, 24, "320x240"});
+        UpdateFrame();
+    }
+    int Start() override { return 1; }
+    int Stop() override { return 1; }
+    VideoFrame* GetFrame(unsigned char*) override { return frame.data(); }
+    int UpdateFrame() override {
+        for (unsigned char& b : frame) b = static_cast<unsigned char>((seed = seed * 1664525u + 1013904223u) >> 24);
+        return UpdateFrameNew;
+    }
+    void Close() override {}
+    void Open(VideoResolution*) override {}
+    std::vector<unsigned char> frame = std::vector<unsigned char>(kWidth * kHeight * 3);
+    uint32_t seed = 1;
+};
+
+// Takes every byte the disk has left: a write that does not fit fails, or writes only part.
+void FillDisk(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::vector<char> block(1 << 20, 'x');
+    for (DWORD size : {1u << 20, 1u << 16, 4096u, 512u, 1u}) {
+        DWORD written = 0;
+        while (WriteFile(file, block.data(), size, &written, nullptr) && written == size) {
+        }
+    }
+    CloseHandle(file);
+}
+
+std::vector<unsigned char> ReadAll(const std::wstring& path) {
+    std::vector<unsigned char> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    bytes.resize(GetFileSize(file, nullptr));
+    DWORD read = 0;
+    if (!bytes.empty() && !ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+    bytes.resize(read);
+    CloseHandle(file);
+    return bytes;
+}
+
+uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// Whether the file is finished as its format ends one: MPEG-2 with the end code at both ends; AVI
+// with all the bytes its RIFF size counts (a few may follow), its index among them.
+bool Complete(const std::vector<unsigned char>& f, int format) {
+    static const unsigned char endCode[4] = {0x00, 0x00, 0x01, 0xB7};
+    if (format != VideoOutputAvi)
+        return f.size() > 8 && std::memcmp(f.data(), endCode, 4) == 0 &&
+               std::memcmp(f.data() + f.size() - 4, endCode, 4) == 0;
+    if (f.size() < 12 || std::memcmp(f.data(), "RIFF", 4) != 0 || Le32(f.data() + 4) + 8 > f.size()) return false;
+    for (size_t i = 12; i + 4 <= Le32(f.data() + 4) + 8; ++i)
+        if (std::memcmp(f.data() + i, "idx1", 4) == 0) return true;
+    return false;
+}
+
+class SmallDisk : public testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        disk = FromBuild(SMALL_DISK_REL);
+        if (!Exists(disk + L"\\.small_disk")) GTEST_SKIP() << "no small disk mounted (needs root): skipped";
+        RemoveTree(disk + L"\\Lumetra");
+        DeleteFileW(Filler().c_str());
+        webcams->list.push_back(&source);
+        dlg = std::make_unique<TestDlg>(disk);
+        dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
+        dlg->m_provider = &provider;
+        ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
+        dlg->m_videoDisplay.videoFormat = GetParam();
+        Paint();
+    }
+    void TearDown() override {
+        if (dlg) dlg->DestroyWindow();
+        dlg.reset();
+        if (!disk.empty()) {
+            RemoveTree(disk + L"\\Lumetra");
+            DeleteFileW(Filler().c_str());
+        }
+    }
+    std::wstring Filler() const { return disk + L"\\filler"; }
+    std::wstring Video() const {
+        return dlg->m_imagesFolder + L"\\20210524140700__0" + RecordingFormatOf(GetParam()).extension;
+    }
+    void Paint() {
+        dlg->m_videoDisplay.Invalidate(FALSE);
+        dlg->m_videoDisplay.UpdateWindow();
+        Pump();
+    }
+    void ClickVideo() {
+        dlg->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_CAPTURE_VIDEO, BN_CLICKED),
+                         (LPARAM)::GetDlgItem(dlg->m_hWnd, IDC_CAPTURE_VIDEO));
+    }
+    bool ErrorBoxShownOnce() const {
+        return dlg->boxes.size() == 1 && dlg->boxes[0].caption == L"Capture Error" &&
+               dlg->boxes[0].text == L"Could not record video. Please ensure write access to destination directory.";
+    }
+
+    std::wstring disk;
+    NoiseSource source;
+    FakeProvider* webcams = new FakeProvider;
+    CompositeVideoSourceProvider provider{webcams, new FakeProvider};
+    std::unique_ptr<TestDlg> dlg;
+};
+
+TEST_P(SmallDisk, ADiskThatFillsBeforeTheStopLeavesACompleteFileOrSaysSo) {
+    ClickVideo();
+    ASSERT_NE(dlg->m_recorder, nullptr);
+    for (int i = 0; i < 5; ++i) {
+        Sleep(70);
+        Paint();
+    }
+    Sleep(300);  // the MPEG-2 worker writes what it was given
+    ASSERT_NE(dlg->m_recorder, nullptr) << "the disk was full before it was filled";
+    FillDisk(Filler());
+    ClickVideo();
+    Pump();
+    EXPECT_EQ(dlg->m_recorder, nullptr);
+    const std::vector<unsigned char> file = ReadAll(Video());
+    const bool complete = Complete(file, GetParam());
+    std::printf("%s: %zu bytes, %s, %zu boxes\n", testing::PrintToString(Video()).c_str(), file.size(),
+                complete ? "complete" : "incomplete", dlg->boxes.size());
+    if (complete) {
+        EXPECT_TRUE(dlg->boxes.empty());
+    } else {
+        EXPECT_TRUE(ErrorBoxShownOnce());
+    }
+}
+
+TEST_P(SmallDisk, AFullDiskAtTheStartLeavesNoFile) {
+    FillDisk(Filler());
+    ClickVideo();
+    for (int i = 0; i < 5 && dlg->m_recorder; ++i) {
+        Sleep(70);
+        Paint();
+    }
+    if (dlg->m_recorder) ClickVideo();
+    Pump();
+    EXPECT_EQ(dlg->m_recorder, nullptr);
+    EXPECT_TRUE(ErrorBoxShownOnce()) << dlg->boxes.size() << " boxes";
+    EXPECT_TRUE(Files(dlg->m_imagesFolder).empty());
+    EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SmallDisk, testing::Values(VideoOutputAvi, VideoOutputMpeg),
+                         [](const auto& info) { return info.param == VideoOutputAvi ? "Avi" : "Mpeg"; });
+
+}  // namespace
