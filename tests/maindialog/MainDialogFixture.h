@@ -90,6 +90,14 @@ inline void Pump() {
     }
 }
 
+// The one box of a recording that could not be written or finished.
+inline void ExpectOneRecordingErrorBox(const std::vector<Box>& boxes) {
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Capture Error");
+    EXPECT_EQ(boxes[0].text, L"Could not record video. Please ensure write access to destination directory.");
+    EXPECT_EQ(boxes[0].type, UINT(MB_ICONERROR));
+}
+
 inline std::wstring Text(CWnd& dlg, int id) {
     CString t;
     dlg.GetDlgItem(id)->GetWindowText(t);
@@ -102,16 +110,18 @@ template <class Dlg>
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dlg = std::make_unique<Dlg>(folder.path);
+        dlg = std::make_unique<Dlg>(Profile());
         dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
         dlg->m_provider = &devices.provider;
         ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
         Paint();
     }
     void TearDown() override {
-        dlg->DestroyWindow();
+        if (dlg) dlg->DestroyWindow();  // none when a test skipped before SetUp made it
         dlg.reset();
     }
+    // The folder the dialog takes for the user's profile.
+    virtual std::wstring Profile() const { return folder.path; }
     void Paint() {
         dlg->m_videoDisplay.Invalidate(FALSE);
         dlg->m_videoDisplay.UpdateWindow();

@@ -160,13 +160,6 @@ TEST_F(Recording, ChangingTheSourceFinishesTheRecording) {
     dlg->m_videoDisplay.SetSource(&devices.source);
 }
 
-void ExpectOneRecordingErrorBox(const std::vector<Box>& boxes) {
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, L"Capture Error");
-    EXPECT_EQ(boxes[0].text, L"Could not record video. Please ensure write access to destination directory.");
-    EXPECT_EQ(boxes[0].type, UINT(MB_ICONERROR));
-}
-
 // Every way a recording ends tells the operator when its file could not be finished, once, after
 // the controls went back to idle.
 TEST_F(Recording, AFileThatCannotBeFinishedIsReportedOnceWhicheverWayItEnds) {

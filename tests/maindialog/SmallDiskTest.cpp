@@ -49,24 +49,15 @@ void FillDisk(const std::wstring& path) {
     CloseHandle(file);
 }
 
-std::vector<unsigned char> ReadAll(const std::wstring& path) {
-    std::vector<unsigned char> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    bytes.resize(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    if (!bytes.empty() && !ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
-    bytes.resize(read);
-    CloseHandle(file);
-    return bytes;
+uint32_t Le32(const char* bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-
-uint32_t Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 // Whether the file is finished as its format ends one: MPEG-2 with the end code at both ends; AVI
 // with all the bytes its RIFF size counts (a few may follow), its index among them.
-bool Complete(const std::vector<unsigned char>& f, int format) {
-    static const unsigned char endCode[4] = {0x00, 0x00, 0x01, 0xB7};
+bool Complete(const std::string& f, int format) {
+    static const char endCode[4] = {0x00, 0x00, 0x01, static_cast<char>(0xB7)};
     if (format != VideoOutputAvi)
         return f.size() > 8 && std::memcmp(f.data(), endCode, 4) == 0 &&
                std::memcmp(f.data() + f.size() - 4, endCode, 4) == 0;
@@ -76,89 +67,72 @@ bool Complete(const std::vector<unsigned char>& f, int format) {
     return false;
 }
 
-class SmallDisk : public testing::TestWithParam<int> {
+class SmallDisk : public DialogTest<TestDlg>, public testing::WithParamInterface<int> {
 protected:
     void SetUp() override {
         disk = FromBuild(SMALL_DISK_REL);
         if (!Exists(disk + L"\\.small_disk")) GTEST_SKIP() << "no small disk mounted (needs root): skipped";
-        RemoveTree(disk + L"\\Lumetra");
-        DeleteFileW(Filler().c_str());
-        webcams->list.push_back(&source);
-        dlg = std::make_unique<TestDlg>(disk);
-        dlg->now = LocalTime(2021, 5, 24, 14, 7, 0);
-        dlg->m_provider = &provider;
-        ASSERT_TRUE(dlg->Create(IDD_LUMETRA_DIALOG));
+        Clear();
+        devices.webcams->list = {&source};
+        DialogTest::SetUp();
         dlg->m_videoDisplay.videoFormat = GetParam();
         Paint();
+        Pump();
     }
     void TearDown() override {
-        if (dlg) dlg->DestroyWindow();
-        dlg.reset();
-        if (!disk.empty()) {
-            RemoveTree(disk + L"\\Lumetra");
-            DeleteFileW(Filler().c_str());
-        }
+        DialogTest::TearDown();
+        if (!disk.empty()) Clear();
+    }
+    std::wstring Profile() const override { return disk; }
+    void Clear() {
+        RemoveTree(disk + L"\\Lumetra");
+        DeleteFileW(Filler().c_str());
     }
     std::wstring Filler() const { return disk + L"\\filler"; }
     std::wstring Video() const {
         return dlg->m_imagesFolder + L"\\20210524140700__0" + RecordingFormatOf(GetParam()).extension;
     }
-    void Paint() {
-        dlg->m_videoDisplay.Invalidate(FALSE);
-        dlg->m_videoDisplay.UpdateWindow();
-        Pump();
-    }
-    void ClickVideo() {
-        dlg->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_CAPTURE_VIDEO, BN_CLICKED),
-                         (LPARAM)::GetDlgItem(dlg->m_hWnd, IDC_CAPTURE_VIDEO));
-    }
-    bool ErrorBoxShownOnce() const {
-        return dlg->boxes.size() == 1 && dlg->boxes[0].caption == L"Capture Error" &&
-               dlg->boxes[0].text == L"Could not record video. Please ensure write access to destination directory.";
+    void PaintFrames() {
+        for (int i = 0; i < 5 && dlg->m_recorder; ++i) {
+            Sleep(70);
+            Paint();
+            Pump();
+        }
     }
 
     std::wstring disk;
     NoiseSource source;
-    FakeProvider* webcams = new FakeProvider;
-    CompositeVideoSourceProvider provider{webcams, new FakeProvider};
-    std::unique_ptr<TestDlg> dlg;
 };
 
 TEST_P(SmallDisk, ADiskThatFillsBeforeTheStopLeavesACompleteFileOrSaysSo) {
-    ClickVideo();
+    Click(IDC_CAPTURE_VIDEO);
     ASSERT_NE(dlg->m_recorder, nullptr);
-    for (int i = 0; i < 5; ++i) {
-        Sleep(70);
-        Paint();
-    }
+    PaintFrames();
     Sleep(300);  // the MPEG-2 worker writes what it was given
     ASSERT_NE(dlg->m_recorder, nullptr) << "the disk was full before it was filled";
     FillDisk(Filler());
-    ClickVideo();
+    Click(IDC_CAPTURE_VIDEO);
     Pump();
     EXPECT_EQ(dlg->m_recorder, nullptr);
-    const std::vector<unsigned char> file = ReadAll(Video());
+    const std::string file = ReadBytes(Video());
     const bool complete = Complete(file, GetParam());
     std::printf("%s: %zu bytes, %s, %zu boxes\n", testing::PrintToString(Video()).c_str(), file.size(),
                 complete ? "complete" : "incomplete", dlg->boxes.size());
     if (complete) {
         EXPECT_TRUE(dlg->boxes.empty());
     } else {
-        EXPECT_TRUE(ErrorBoxShownOnce());
+        ExpectOneRecordingErrorBox(dlg->boxes);
     }
 }
 
 TEST_P(SmallDisk, AFullDiskAtTheStartLeavesNoFile) {
     FillDisk(Filler());
-    ClickVideo();
-    for (int i = 0; i < 5 && dlg->m_recorder; ++i) {
-        Sleep(70);
-        Paint();
-    }
-    if (dlg->m_recorder) ClickVideo();
+    Click(IDC_CAPTURE_VIDEO);
+    PaintFrames();
+    if (dlg->m_recorder) Click(IDC_CAPTURE_VIDEO);
     Pump();
     EXPECT_EQ(dlg->m_recorder, nullptr);
-    EXPECT_TRUE(ErrorBoxShownOnce()) << dlg->boxes.size() << " boxes";
+    ExpectOneRecordingErrorBox(dlg->boxes);
     EXPECT_TRUE(Files(dlg->m_imagesFolder).empty());
     EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
 }

@@ -8,6 +8,7 @@
 #include <vector>
 #include "standins/webcam/StandinPattern.h"
 #include "standins/webcam/StandinWebcam.h"
+#include "tests/support/FakeVideo.h"
 #include "tests/support/TestSupport.h"
 #include "video/CompositeVideoSourceProvider.h"
 #include "video/WebCamVideoSource.h"
@@ -287,17 +288,6 @@ TEST_F(WebCamDeviceTest, MjpgNeedsTheDecompressor) {
     described->Close();
 }
 
-// The composite's other family, empty: only the webcams are under test here.
-class NoCameras : public VideoSourceProvider {
-public:
-    std::vector<VideoSource*>* GetVideoSources() override { return &m_none; }
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &m_none; }
-    bool NeedsRefresh() override { return false; }
-
-private:
-    std::vector<VideoSource*> m_none;
-};
-
 // A device lost while it streams marks the list for refresh through its graph's event, as the
 // main dialog hears of it. Unplugged, it leaves the list. Plugged back in (registered again under
 // the same device) it is listed once, by a new source, which streams: the lost source lets go of
@@ -315,7 +305,7 @@ TEST_F(WebCamDeviceTest, LostDeviceLeavesTheListOrStreamsAgainWhenPluggedBack) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(Register(Config(L"lost")), S_OK);
         auto* webcams = new WebCamVideoSourceProvider;
-        CompositeVideoSourceProvider composite(webcams, new NoCameras);
+        CompositeVideoSourceProvider composite(webcams, new FakeProvider);  // no cameras: only the webcams
         composite.SetNotifyWindow(window);
         std::vector<VideoSource*> list = ListWith(composite, {L"Lost"});
         auto* lost = static_cast<WebCamVideoSource*>(Find(&list, L"Lost"));
