@@ -31,6 +31,13 @@ struct CendraTimeouts {
 };
 extern CendraTimeouts g_cendraTimeouts;
 
+// What became of one upload.
+enum class UploadOutcome {
+    Delivered,  // the transfer completed with a 2xx status
+    Failed,     // not taken, for any reason but a time-out (unreadable image, transport, status)
+    TimedOut,   // the connect limit or the low-speed limit expired: the service is not answering
+};
+
 // A GET body larger than this fails as a write error.
 constexpr std::size_t kMaxResponseBytes = 32u * 1024 * 1024;
 
@@ -66,9 +73,10 @@ public:
     std::vector<EndoscopeRecord> FetchEndoscopes(std::string locationName);
 
     // One multipart POST of the image and its details to baseUrl + "/v1/publish/insert", the
-    // library's trace on stderr, the reply body on stdout. True only when the transfer completed
-    // with a 2xx status; redirects are not followed. An unreadable image sends nothing.
-    bool Upload(UploadRecord record);
+    // library's trace on stderr, the reply body on stdout. Delivered only when the transfer
+    // completed with a 2xx status; redirects are not followed. An unreadable image sends nothing.
+    // A time-out is told apart so that a batch can stop waiting on a service that has stalled.
+    UploadOutcome Upload(UploadRecord record);
 
     std::string baseUrl;  // scheme, host and port, no trailing slash
     const std::unique_ptr<CendraSession> session;

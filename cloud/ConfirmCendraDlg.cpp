@@ -41,11 +41,18 @@ void CConfirmCendraDlg::OnBnClickedOk() {
 void CConfirmCendraDlg::UploadItems(std::vector<UploadItem> items) {
     m_failedItems.clear();
     CendraClient* client = m_mainDlg->m_client;
+    bool stalled = false;
     for (const UploadItem& item : items) {
+        if (!client || stalled) {
+            m_failedItems.push_back(item);
+            continue;
+        }
         // The details as the .meta file holds them now, not as the capture cached them.
         UploadRecord record{item.index, item.path, item.fileName,
                             ReadMetaFile(m_mainDlg->m_metadataFolder, item.fileName)};
-        if (!client || !client->Upload(std::move(record))) m_failedItems.push_back(item);
+        const UploadOutcome outcome = client->Upload(std::move(record));
+        if (outcome == UploadOutcome::TimedOut) stalled = true;
+        if (outcome != UploadOutcome::Delivered) m_failedItems.push_back(item);
     }
     if (!m_failedItems.empty())
         ShowMessage(FailureText(m_failedItems, items.size()).c_str(), L"Upload Error", MB_OK | MB_ICONERROR);

@@ -1,8 +1,10 @@
 // "Confirm Upload" (template 140): the marked images as thumbnails (the last marked first) and,
 // on "Upload" or Enter, every one sent in marking order with the details its .meta file holds at
-// that moment. Failures do not stop the loop; they are listed in one box afterwards and kept in
-// m_failedItems for the caller. Ends with IDOK after sending, IDCANCEL when nothing was sent.
-// The requests run synchronously on the UI thread.
+// that moment. A failure does not stop the loop, but a time-out does: the service has stalled, and
+// each further image would hold the UI thread as long again. Every image not uploaded, failed or
+// not tried, is listed in one box afterwards and kept in m_failedItems for the caller. Ends with
+// IDOK after sending, IDCANCEL when nothing was sent. The requests run synchronously on the UI
+// thread. Nothing local changes: files, marks and .meta stay as they are, uploaded or not.
 #pragma once
 #include "cloud/Thumbnails.h"
 #include "cloud/Upload.h"
@@ -23,7 +25,7 @@ public:
     CLumetraDlg* m_mainDlg;  // not owned; its m_client sends
     ThumbnailImageList m_imageList;
     CListCtrl m_list;
-    std::vector<UploadItem> m_failedItems;  // of the last UploadItems, in sending order
+    std::vector<UploadItem> m_failedItems;  // not uploaded by the last UploadItems, in marking order
 
 protected:
     void DoDataExchange(CDataExchange* dx) override;
@@ -35,7 +37,7 @@ protected:
     }
 
     void OnBnClickedOk();
-    // Sends each item in order; without a client every item counts as failed.
+    // Sends each item in order until one times out; without a client every item counts as failed.
     void UploadItems(std::vector<UploadItem> items);
     BOOL OnEraseBkgnd(CDC* dc);
     HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor);

@@ -41,9 +41,9 @@ void AddText(curl_mime* mime, const char* name, const std::string& value) {
 
 }  // namespace
 
-bool CendraClient::Upload(UploadRecord record) {
+UploadOutcome CendraClient::Upload(UploadRecord record) {
     Request request;
-    if (!request.handle || !request.form) return false;
+    if (!request.handle || !request.form) return UploadOutcome::Failed;
     curl_mime* form = request.form;
     const ImageMetadata& m = record.metadata;
 
@@ -53,7 +53,7 @@ bool CendraClient::Upload(UploadRecord record) {
     const CURLcode readable = curl_mime_filedata(image, WideToUtf8(record.path).c_str());
     if (readable != CURLE_OK) {
         std::fprintf(stderr, "curl_easy_perform() failed: %s\n", curl_easy_strerror(readable));
-        return false;
+        return UploadOutcome::Failed;
     }
     curl_mime_filename(image, WideToUtf8(LastComponent(record.path)).c_str());
     AddText(form, "FName", WideToUtf8(m.facility));
@@ -85,9 +85,10 @@ bool CendraClient::Upload(UploadRecord record) {
     const CURLcode result = curl_easy_perform(request.handle);
     if (result != CURLE_OK) {
         std::fprintf(stderr, "curl_easy_perform() failed: %s\n", curl_easy_strerror(result));
-        return false;
+        // The connect limit and the low-speed limit both give this code.
+        return result == CURLE_OPERATION_TIMEDOUT ? UploadOutcome::TimedOut : UploadOutcome::Failed;
     }
     long status = 0;
     curl_easy_getinfo(request.handle, CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status < 300;
+    return status >= 200 && status < 300 ? UploadOutcome::Delivered : UploadOutcome::Failed;
 }

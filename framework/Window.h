@@ -91,6 +91,8 @@ public:
     HBRUSH OnCtlColor(CDC*, CWnd*, UINT) { return reinterpret_cast<HBRUSH>(Default()); }
     void OnTimer(UINT_PTR) { Default(); }
     void OnClose() { Default(); }
+    BOOL OnQueryEndSession() { return static_cast<BOOL>(Default()); }
+    void OnEndSession(BOOL) { Default(); }
     void OnSysCommand(UINT, LPARAM) { Default(); }
     HCURSOR OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
     void OnSize(UINT, int, int) { Default(); }
@@ -132,6 +134,9 @@ BOOL AfxWalkPreTranslateTree(MSG* msg);
                   &dc, CWnd::FromHandle(reinterpret_cast<HWND>(l)), m - WM_CTLCOLORMSGBOX));)
 #define ON_WM_TIMER() AFX_ENTRY(WM_TIMER, 0, 0, AFX_SELF->OnTimer(static_cast<UINT_PTR>(w)); return 0;)
 #define ON_WM_CLOSE() AFX_ENTRY(WM_CLOSE, 0, 0, AFX_SELF->OnClose(); return 0;)
+#define ON_WM_QUERYENDSESSION() AFX_ENTRY(WM_QUERYENDSESSION, 0, 0, return AFX_SELF->OnQueryEndSession();)
+#define ON_WM_ENDSESSION() \
+    AFX_ENTRY(WM_ENDSESSION, 0, 0, AFX_SELF->OnEndSession(static_cast<BOOL>(w)); return 0;)
 #define ON_WM_SYSCOMMAND() AFX_ENTRY(WM_SYSCOMMAND, 0, 0, AFX_SELF->OnSysCommand(static_cast<UINT>(w), l); return 0;)
 #define ON_WM_QUERYDRAGICON() AFX_ENTRY(WM_QUERYDRAGICON, 0, 0, return reinterpret_cast<LRESULT>(AFX_SELF->OnQueryDragIcon());)
 #define ON_WM_SIZE() \

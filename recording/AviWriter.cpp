@@ -18,10 +18,10 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 // Whether the file's RIFF form is whole: the file holds as many bytes as its size field says (some
-// writers leave a few more), its top-level chunks end where the form does, and the index is among
-// them. A reader may rebuild a missing index from the frames, so reading the stream back does not
-// show that the index write failed.
-bool RiffComplete(const std::wstring& path) {
+// writers leave a few more), its top-level chunks end where the form does, and, when asked, the
+// index is among them. A reader may rebuild a missing index from the frames, so reading the stream
+// back does not show that the index write failed.
+bool RiffComplete(const std::wstring& path, bool needIndex) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     auto readAt = [file](ULONGLONG offset, DWORD* words, DWORD count) {
@@ -47,13 +47,16 @@ bool RiffComplete(const std::wstring& path) {
         offset += 8 + static_cast<ULONGLONG>(chunk[1]) + (chunk[1] & 1);
     }
     CloseHandle(file);
-    return whole && offset == end && indexed;
+    return whole && offset == end && (indexed || !needIndex);
 }
 
 }  // namespace
 
 bool AviFileFinished(const std::wstring& path, UINT32 frames) {
-    if (!RiffComplete(path)) return false;
+    // Without a frame there is nothing to index or read back (and a reader may refuse a form that
+    // holds no stream): the form itself must be whole.
+    if (!RiffComplete(path, frames > 0)) return false;
+    if (frames == 0) return true;
     PAVIFILE file = nullptr;
     if (AVIFileOpenW(&file, path.c_str(), OF_READ | OF_SHARE_DENY_WRITE, nullptr) != 0) return false;
     PAVISTREAM stream = nullptr;
@@ -180,9 +183,9 @@ HRESULT AviWriterClose(AviWriter* writer) {
     if (writer->compressedStream) platform.streamRelease(writer->compressedStream);
     if (writer->videoStream) platform.streamRelease(writer->videoStream);
     if (writer->file) platform.fileRelease(writer->file);
-    // Without frames there is no stream to check (and some systems leave no file at all).
-    const HRESULT result =
-        writer->frameCount > 0 && !AviFileFinished(writer->path, writer->frameCount) ? AVIERR_FILEREAD : 0;
+    // Without frames too: the release writes the headers, which a full disk cuts short or loses (and
+    // a platform that writes none for a form without streams leaves no video file either).
+    const HRESULT result = AviFileFinished(writer->path, writer->frameCount) ? 0 : AVIERR_FILEREAD;
     platform.fileExit();
     delete writer;
     return result;

@@ -76,9 +76,10 @@ AviWriter* AviWriterCreate(const std::wstring& path, int periodMs, const WAVEFOR
 // or AVIERR_FILEWRITE for too little free space.
 HRESULT AviWriterAddFrame(AviWriter* writer, HBITMAP bitmap);
 // Whether the file at path is a whole AVI form, index included, whose video stream holds `frames`
-// frames. The platform's writer reports no error when its final header or index write fails, so a
-// finished file is read back with this.
+// frames; with none, a whole form (no index or stream needed). The platform's writer reports no
+// error when its final header or index write fails, so a finished file is read back with this.
 bool AviFileFinished(const std::wstring& path, UINT32 frames);
 // Releases streams and file, which finishes the file, and frees the writer. 0, AVIERR_BADHANDLE for
-// no writer, or AVIERR_FILEREAD when the finished file does not read back with every written frame.
+// no writer, or AVIERR_FILEREAD when the finished file is not whole or does not read back with
+// every written frame (also when none was written).
 HRESULT AviWriterClose(AviWriter* writer);

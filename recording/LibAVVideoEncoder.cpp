@@ -253,7 +253,10 @@ bool LibAVVideoEncoder::Close() {
     bool ok = m_state != RecordingState::Failed;
     if (ok && !m_useWorker) ok = EncodeAndWrite(nullptr);
     ok = Write(endCode, sizeof endCode) && ok;
-    ok = std::fclose(file) == 0 && ok;  // the buffered tail is written here
+    // The buffered tail is written here. Its failure is taken from the flush: a C runtime may
+    // report a failed flush from fclose as success (Wine's does).
+    ok = std::fflush(file) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
     file = nullptr;
     FreeEntries();
     FreeCodec();

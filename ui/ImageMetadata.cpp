@@ -1,5 +1,6 @@
 #include "ui/ImageMetadata.h"
 #include <windows.h>
+#include <io.h>
 #include <share.h>
 #include <cstdio>
 
@@ -70,7 +71,9 @@ bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, con
             break;
         }
     }
-    // The close flushes the buffer: a full disk may only show here.
+    // On disk before the move: else after a power cut the moved file may hold zeros where the old
+    // record was. A full disk may only show at the flush of the buffer.
+    if (written && (std::fflush(file) != 0 || _commit(_fileno(file)) != 0)) written = false;
     if (std::fclose(file) != 0) written = false;
     if (written && ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;

@@ -43,6 +43,7 @@ public:
     // modal box would paint the live view again mid-paint) once the dialog's messages run.
     void StopRecording(bool reportNow = true);
     // Before the process ends: the recording finished, every source closed, the live one too.
+    // Once: a close after a session end (or a second session end) closes nothing again.
     void CloseDevices();
     // Empties the test-details panel, then shows text (the service's UTF-8) in the banner.
     void SetBannerText(std::string text);
@@ -65,6 +66,7 @@ public:
     bool m_noticeShown = false;
     DWORD m_noticeTick = 0;
     BOOL m_online;
+    bool m_devicesClosed = false;  // CloseDevices ran
 
     CColorButton m_captureImageButton;
     CColorButton m_captureVideoButton;
@@ -131,6 +133,9 @@ protected:
     void OnUpload();
     void OnEditImages();
     void OnClose();
+    // A log-off or shut-down ends the process without a WM_CLOSE once these return.
+    BOOL OnQueryEndSession();
+    void OnEndSession(BOOL ending);
 
     // Capture.
     void OnCaptureImageMode();

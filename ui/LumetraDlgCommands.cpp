@@ -198,6 +198,10 @@ void CLumetraDlg::OnFileLocation() {
 }
 
 void CLumetraDlg::CloseDevices() {
+    // Marked at once: the failure box of the stop runs messages, and a close or a session end
+    // among them must not start the steps again.
+    if (m_devicesClosed) return;
+    m_devicesClosed = true;
     StopRecording();  // the file is finished before the process ends
     std::vector<VideoSource*> closed = m_provider->CloseAllSources();
     // A live source the list no longer holds (a lost webcam) still has its graph.
@@ -208,4 +212,13 @@ void CLumetraDlg::CloseDevices() {
 void CLumetraDlg::OnClose() {
     CloseDevices();
     std::exit(0);
+}
+
+// The operator's intent wins: the session may end. Cleaning up waits for WM_ENDSESSION.
+BOOL CLumetraDlg::OnQueryEndSession() { return TRUE; }
+
+void CLumetraDlg::OnEndSession(BOOL ending) {
+    // The process may be ended at any time after this returns, so the close steps run now. The
+    // window stays: the system ends the process, and until then a close finds nothing left to do.
+    if (ending) CloseDevices();
 }

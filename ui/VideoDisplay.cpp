@@ -1,4 +1,5 @@
 #include "ui/VideoDisplay.h"
+#include <algorithm>
 #include <cstring>
 #include <vector>
 #include "recording/VideoRecorder.h"
@@ -16,11 +17,7 @@ BEGIN_MESSAGE_MAP(CVideoDisplay, CStatic)
     ON_WM_PAINT()
 END_MESSAGE_MAP()
 
-CVideoDisplay::~CVideoDisplay() {
-    // The DIB section is selected into the memory DC, so the DC goes first.
-    memoryDC.DeleteDC();
-    if (dibSection) ::DeleteObject(dibSection);
-}
+CVideoDisplay::~CVideoDisplay() { DropPicture(); }
 
 BOOL CVideoDisplay::PreTranslateMessage(MSG* msg) {
     if (msg->message == WM_KEYDOWN || msg->message == WM_TIMER) return FALSE;
@@ -34,7 +31,7 @@ void CVideoDisplay::SetSource(VideoSource* newSource) {
     if (source) source->Stop();
     resolution = newSource && !newSource->resolutions.empty() ? newSource->resolutions.front() : nullptr;
     source = newSource;
-    needsReinit = 1;
+    DropPicture();
     // Nothing to open a source at when it lists no format; it stays current and paints nothing.
     if (!resolution) return;
     source->Open(resolution);
@@ -47,7 +44,7 @@ void CVideoDisplay::SetResolution(VideoResolution* newResolution) {
     EndRecording();
     source->Stop();
     resolution = newResolution;
-    needsReinit = 1;
+    DropPicture();
     source->Open(resolution);
     source->Start();
     source->UpdateFrame();
@@ -63,6 +60,22 @@ void CVideoDisplay::EndRecording() {
 
 void CVideoDisplay::ReportRecordingStopped(CVideoRecorder* stopped) {
     if (owner && owner->m_hWnd) owner->PostMessage(WM_RECORDING_STOPPED, 0, reinterpret_cast<LPARAM>(stopped));
+}
+
+void CVideoDisplay::DropPicture() {
+    // The DIB section is selected into the memory DC, so the DC goes first.
+    memoryDC.DeleteDC();
+    if (dibSection) ::DeleteObject(dibSection);
+    dibSection = nullptr;
+    m_bits = nullptr;
+    needsReinit = 1;
+}
+
+void CVideoDisplay::PaintBlack() {
+    CPaintDC dc(this);
+    CRect client;
+    GetClientRect(&client);
+    ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
 }
 
 void CVideoDisplay::Rebuild(const VideoResolution& r, CDC& paintDC) {
@@ -103,9 +116,17 @@ void CVideoDisplay::OnPaint() {
     if (provider && provider->NeedsRefresh()) {
         std::vector<VideoSource*>* listed = provider->GetVideoSources();
         std::vector<VideoSource*> sources = listed ? *listed : std::vector<VideoSource*>();
-        if (!sources.empty()) {
+        // A device lost elsewhere leaves the live one, and a recording of it, alone.
+        if (std::find(sources.begin(), sources.end(), source) == sources.end()) {
             m_refreshing = true;
-            SetSource(sources.front());
+            if (!sources.empty()) {
+                SetSource(sources.front());
+            } else {
+                // The live device is gone and nothing can take its place: its recording ends
+                // and its last picture goes with it.
+                EndRecording();
+                DropPicture();
+            }
             m_refreshing = false;
         }
         // Left invalid: the next paint, at once, shows the source of the fresh list.
@@ -115,7 +136,10 @@ void CVideoDisplay::OnPaint() {
     const VideoResolution* r = resolution;
     if (!r && !source->resolutions.empty()) r = source->resolutions.front();
     if (!frame || !r) {
-        CPaintDC dc(this);
+        // The source shows nothing now: neither the view nor a capture may hold on to an older
+        // picture, which may be another camera's.
+        DropPicture();
+        PaintBlack();
         return;
     }
 

@@ -2,7 +2,9 @@
 // it owns, stretches it over the control, hands it to the recorder at most every 35 ms, then lets
 // the source advance. UI thread only; the frame buffer belongs to the source and stays unchanged
 // until the source's next UpdateFrame, which this view calls only after the frame was copied and
-// fed.
+// fed. The DIB section holds a frame of the current source or does not exist: a change of source
+// or resolution, or a paint that finds no frame, deletes it, and the view paints black until the
+// next frame. Still captures and recordings take a missing bitmap for no picture.
 #pragma once
 #include "framework/Framework.h"
 #include "video/VideoSource.h"
@@ -18,7 +20,7 @@ public:
     // Key-downs and timers skip the base processing.
     BOOL PreTranslateMessage(MSG* msg) override;
     // Stops the current source, then opens and starts the new one at its first resolution. A
-    // source without resolutions is only made current.
+    // source without resolutions is only made current. Either way the old picture goes.
     void SetSource(VideoSource* newSource);
     // Restarts the source at another of its resolutions; nothing when it has one or none.
     void SetResolution(VideoResolution* newResolution);
@@ -60,6 +62,10 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // Until the current source's next frame is painted there is no picture: GetBitmap is null
+    // and the view paints black.
+    void DropPicture();
+    void PaintBlack();
     void Rebuild(const VideoResolution& r, CDC& paintDC);
     void CopyFrame(const VideoFrame* frame);
     unsigned char* m_bits = nullptr;  // rows of dibSection, bottom-up, padded to 4 bytes

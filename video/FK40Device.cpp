@@ -14,7 +14,7 @@ LYC_Set_DataFormatProc g_LYC_Set_DataFormat;
 LYC_GetStatusProc g_LYC_GetStatus;
 LYC_TermProc g_LYC_Term;
 
-// How long the destructor waits for the worker to come back from LYC_GetFrame after LYC_Term.
+// How long EndCapture waits for the worker to come back from LYC_GetFrame after LYC_Term.
 constexpr DWORD kWorkerExitWaitMs = 5000;
 
 void PrintLine(const char* text) {
@@ -63,8 +63,6 @@ FK40Device::FK40Device()
 }
 
 FK40Device::~FK40Device() {
-    // A library that ignores LYC_Term keeps the worker inside it: leave it the buffers.
-    if (!EndCapture()) return;
     delete m_worker;
     delete[] m_raw;
     delete[] m_bufferA;
@@ -81,6 +79,7 @@ bool FK40Device::EndCapture() {
 }
 
 void FK40Device::Release(FK40Device* device) {
+    // A library that ignores LYC_Term keeps the worker inside it: leave it the whole device.
     if (device && device->EndCapture()) delete device;
 }
 
@@ -113,7 +112,7 @@ void FK40Device::StartCapture() {
     g_LYC_GetStatus(&status);  // what it reports does not decide presence
     m_present = 1;
     m_running = true;
-    // Suspended and kept after it ends, so that the destructor can wait on its handle.
+    // Suspended and kept after it ends, so that EndCapture can wait on its handle.
     m_worker = AfxBeginThread(&FK40Device::CaptureThreadProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
     if (!m_worker) {
         m_running = false;

@@ -2,6 +2,7 @@
 // the back buffer and swaps it with the front buffer, which the UI thread copies.
 #pragma once
 #include <atomic>
+#include <memory>
 #include "framework/Sync.h"
 #include "framework/Threads.h"
 #include "video/VideoSource.h"
@@ -14,13 +15,12 @@ constexpr int kFK40FrameSize = kFK40Width * 3 * kFK40Height;  // 122412
 // row becomes the picture's bottom row). Integer only, no allocation: the worker runs it per frame.
 void ConvertFK40Frame(const unsigned char* raw, VideoFrame* bgr);
 
+// Created with new and ended only through Release (or an FK40DevicePtr): the destructor is not
+// public, since a worker that outlives the wait still uses the whole object.
 class FK40Device {
 public:
     // Loads the library and, when it has every entry point, starts the camera and the worker.
     FK40Device();
-    // Ends capture and frees the buffers. A worker still inside the library after the wait keeps
-    // using the whole object, so a device whose library may ignore LYC_Term goes through Release.
-    virtual ~FK40Device();
     FK40Device(const FK40Device&) = delete;
     FK40Device& operator=(const FK40Device&) = delete;
 
@@ -40,6 +40,11 @@ public:
     static UINT CaptureThreadProc(LPVOID device);
     void SwapBuffers();
 
+protected:
+    // Frees the buffers; reached only from Release, once the worker has left its loop. A subclass
+    // keeps its own destructor non-public too.
+    virtual ~FK40Device();
+
 private:
     static bool LoadSdk();
     void StartCapture();
@@ -58,3 +63,9 @@ private:
     CWinThread* m_worker = nullptr;
     bool m_ended = false;  // EndCapture has cleared the flag and called LYC_Term
 };
+
+// Owns a device and ends it through FK40Device::Release.
+struct FK40DeviceRelease {
+    void operator()(FK40Device* device) const { FK40Device::Release(device); }
+};
+using FK40DevicePtr = std::unique_ptr<FK40Device, FK40DeviceRelease>;

@@ -1,5 +1,6 @@
 #include "video/WebCamFormats.h"
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include "video/DirectShowHelpers.h"
 
@@ -8,13 +9,21 @@ std::string ResolutionLabel(int width, int height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
+long long BgrFrameBytes(int width, int height) {
+    if (width <= 0 || height <= 0) return -1;
+    const long long stride = (static_cast<long long>(width) * 3 + 3) & ~3LL;
+    return stride * height;
+}
+
 WebCamFormatSelection SelectWebCamFormats(const std::vector<WebCamFormat>& formats) {
     WebCamFormatSelection out;
     for (size_t i = 0; i < formats.size(); ++i) {
         const WebCamFormat& f = formats[i];
         bool coding = f.subType == MEDIASUBTYPE_YUY2 || f.subType == MEDIASUBTYPE_MJPG;
         if (f.majorType != MEDIATYPE_Video || !coding || f.formatType != FORMAT_VideoInfo) continue;
-        if (f.width <= 0 || f.height <= 0) continue;
+        // Opening a larger one would overflow its buffer sizes or exhaust the address space.
+        const long long bytes = BgrFrameBytes(f.width, f.height);
+        if (bytes < 0 || bytes > kMaxWebCamFrameBytes) continue;
         VideoResolution r;
         r.index = static_cast<int>(out.kept.size());
         r.width = f.width;
@@ -41,7 +50,9 @@ WebCamFormat DescribeFormat(int pin, const AM_MEDIA_TYPE& mt) {
     // The capability record's sizes may be a range; the header is what SetFormat then applies.
     if (const VIDEOINFOHEADER* vih = VideoInfoOf(mt)) {
         f.width = vih->bmiHeader.biWidth;
-        f.height = std::abs(vih->bmiHeader.biHeight);
+        // A height that has no positive counterpart stays negative, and so is not listed.
+        const LONG height = vih->bmiHeader.biHeight;
+        f.height = height < 0 && height != LONG_MIN ? -height : height;
     }
     return f;
 }
@@ -79,13 +90,17 @@ bool FrameLayoutFromMediaType(const AM_MEDIA_TYPE& mt, FrameLayout& layout) {
         return false;
     }
     if (bmi.biWidth <= 0 || bmi.biHeight == 0) return false;
+    // A sample larger than any listed format is refused before its sizes overflow.
+    const long long stride = (static_cast<long long>(bmi.biWidth) * bits + 31) / 32 * 4;
+    const long long rows = std::abs(static_cast<long long>(bmi.biHeight));
+    if (stride * rows > kMaxWebCamFrameBytes) return false;
     const RECT& target = vih->rcTarget;
     bool hasTarget = target.right > target.left && target.bottom > target.top;
     if (hasTarget && (target.left != 0 || target.top != 0)) return false;
     layout.width = hasTarget ? target.right - target.left : bmi.biWidth;
-    layout.height = hasTarget ? target.bottom - target.top : std::abs(bmi.biHeight);
-    layout.stride = ((bmi.biWidth * bits + 31) / 32) * 4;
-    if (layout.width > bmi.biWidth || layout.height > std::abs(bmi.biHeight)) return false;
+    layout.height = hasTarget ? target.bottom - target.top : static_cast<int>(rows);
+    layout.stride = static_cast<int>(stride);
+    if (layout.width > bmi.biWidth || layout.height > rows) return false;
     if (layout.format == SampleFormat::Yuy2 && layout.width % 2) return false;
     return true;
 }

@@ -23,8 +23,17 @@ struct WebCamFormatSelection {
     std::vector<VideoResolution> resolutions;  // smallest area first; index into kept
 };
 
-// Keeps the YUY2 and MJPG video formats with a FORMAT_VideoInfo header, in the order found over
-// all pins, and lists them by area.
+// Largest BGR24 frame a format may have, its rows padded to 4 bytes. A frame is held several times
+// at once in a 32-bit process (three buffers in the source, the live view's DIB section, the copy
+// a capture or recording takes), so 128 MiB keeps them well inside its 2 GiB while admitting
+// 7680 x 4320 (95 MiB). Below it every size the program computes from the frame (width x height x
+// 3, stride x height, a row's bits) fits a 32-bit int.
+constexpr long long kMaxWebCamFrameBytes = 128LL << 20;
+// The padded BGR24 frame of a width x height picture, in 64 bits; -1 when a side is not positive.
+long long BgrFrameBytes(int width, int height);
+
+// Keeps the YUY2 and MJPG video formats with a FORMAT_VideoInfo header and a frame within
+// kMaxWebCamFrameBytes, in the order found over all pins, and lists them by area.
 WebCamFormatSelection SelectWebCamFormats(const std::vector<WebCamFormat>& formats);
 // The text of a format in the settings dialog's resolution list.
 std::string ResolutionLabel(int width, int height);

@@ -65,13 +65,13 @@ int WebCamVideoSource::Start() {
 int WebCamVideoSource::Stop() {
     if (!m_running) return 0;
     if (SUCCEEDED(m_graph->control->Stop())) m_running = false;
-    if (m_lost && !m_running) ReleaseGraph();
     return 0;
 }
 
 void WebCamVideoSource::DeviceLost() {
-    m_lost = true;
-    if (!m_running) ReleaseGraph();
+    // Whatever the stop of a graph without its device returns, the graph goes: it holds a filter
+    // of the device, which one plugged back in would have to share.
+    ReleaseGraph();
 }
 
 VideoFrame* WebCamVideoSource::GetFrame(unsigned char*) { return m_running ? m_front : nullptr; }
@@ -115,7 +115,6 @@ void WebCamVideoSource::Open(VideoResolution* resolution) {
     }
     // The old graph stops and goes before the size and the buffers change under its callback.
     ReleaseGraph();
-    m_lost = false;
     m_resolution = resolution;
     m_width = resolution->width;
     m_height = resolution->height;

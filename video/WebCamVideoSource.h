@@ -65,9 +65,9 @@ public:
     CaptureGraph* Graph() { return m_graph; }
     // Drains the graph's events; true when one of them was EC_DEVICE_LOST.
     bool DrainEvents();
-    // The device is gone. Its graph holds a filter of it, which a device plugged back in would
-    // have to share, so the graph goes as soon as the source is not running (the live view
-    // stops it when it switches away): at once, or at the next Stop. Open builds a new one.
+    // The device is gone: the graph is released at once, and from now on the source is not
+    // running and gives no frame (its last one is no picture of the device any more). Open
+    // builds a new graph.
     void DeviceLost();
 
 private:
@@ -82,7 +82,6 @@ private:
 
     int m_deviceIndex;
     bool m_running = false;
-    bool m_lost = false;  // since DeviceLost, until the next Open
     int m_frameCounter = 0;
     CaptureGraph* m_graph;
     // Three frames: the callback fills the back one and swaps it with the pending one under the

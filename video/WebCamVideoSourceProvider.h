@@ -20,7 +20,7 @@ public:
     bool NeedsRefresh() override { return m_refresh; }
 
     // Drains the graph events of every source made so far; true when a device was lost. A lost
-    // device's source is not handed out again and lets go of its graph once it is not running
+    // device's source lets go of its graph at once and is not handed out again
     // (WebCamVideoSource::DeviceLost): if the device comes back it gets a new one.
     bool PollGraphEvents() override;
     void MarkForRefresh() override { m_refresh = true; }

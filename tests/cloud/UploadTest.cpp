@@ -1,5 +1,5 @@
 // The upload as the service receives it: the 17 parts byte for byte, and which outcomes count as
-// delivered.
+// delivered, failed or timed out.
 #include "standins/cloud/CendraStandin.h"
 #include "tests/cloud/CloudTestSupport.h"
 #include <gtest/gtest.h>
@@ -9,6 +9,12 @@ using cendra_standin::Fault;
 using cendra_standin::Part;
 using cendra_standin::Request;
 using cendra_standin::Server;
+
+void PrintTo(UploadOutcome outcome, std::ostream* os) {
+    *os << (outcome == UploadOutcome::Delivered ? "Delivered"
+            : outcome == UploadOutcome::Failed  ? "Failed"
+                                                : "TimedOut");
+}
 
 namespace {
 
@@ -96,7 +102,7 @@ TEST_F(Upload, SeventeenPartsInOrderForUserAndAdmin) {
         UploadRecord record = Image(L"20210524140700_QA_0.bmp", bytes);
         record.metadata = Details();
         StreamCapture out(1);
-        EXPECT_TRUE(client.Upload(record));
+        EXPECT_EQ(client.Upload(record), UploadOutcome::Delivered);
         EXPECT_NE(out.Text().find(R"("status":"stored")"), std::string::npos);
         ExpectParts(OnlyRequest(),
                     {{"user_type", admin ? "admin" : "user"}, {"Image", ""}, {"FName", "North Clinic"},
@@ -116,7 +122,7 @@ TEST_F(Upload, TextAndNamesTravelAsUtf8) {
     record.metadata.location = L"Z\u00fcrich";
     record.metadata.testResult = L"Pass";
     record.metadata.comments = L"Kratzer \u2013 \u00e9 \u20ac \U0001F600 \u4e2d";
-    EXPECT_TRUE(client.Upload(record));
+    EXPECT_EQ(client.Upload(record), UploadOutcome::Delivered);
     ExpectParts(OnlyRequest(),
                 {{"user_type", "user"}, {"Image", ""}, {"FName", ""}, {"Location", "Z\xC3\xBCrich"},
                  {"Test_Date", ""}, {"Test_Time", ""}, {"Operator", ""}, {"Serial", ""}, {"Model", ""},
@@ -130,7 +136,7 @@ TEST_F(Upload, TextAndNamesTravelAsUtf8) {
 TEST_F(Upload, AnAllEmptyRecordStillSendsEveryPart) {
     *client.session = CendraSession{};
     const UploadRecord record = Image(L"x.bmp", "");
-    EXPECT_TRUE(client.Upload(record));
+    EXPECT_EQ(client.Upload(record), UploadOutcome::Delivered);
     ExpectParts(OnlyRequest(),
                 {{"user_type", "user"}, {"Image", ""}, {"FName", ""}, {"Location", ""}, {"Test_Date", ""},
                  {"Test_Time", ""}, {"Operator", ""}, {"Serial", ""}, {"Model", ""}, {"Endoscope", ""},
@@ -143,7 +149,7 @@ TEST_F(Upload, AFullHdImageGoesAfterContinue) {
     const std::string bytes = BitmapBytes(1920, 1080);
     UploadRecord record = Image(L"full.bmp", bytes);
     record.metadata = Details();
-    EXPECT_TRUE(client.Upload(record));
+    EXPECT_EQ(client.Upload(record), UploadOutcome::Delivered);
     const Request request = OnlyRequest();
     EXPECT_EQ(request.Header("Expect"), "100-continue");
     ASSERT_EQ(request.parts.size(), 17u);
@@ -157,31 +163,38 @@ struct OutcomeCase {
     std::function<void(Server&)> faults;
     bool fileExists;
     int width, height;
-    bool result;
+    UploadOutcome result;
     size_t requests;
     size_t errorLines;
     long lowSpeedSeconds = 60;  // the program's limit unless a row waits for it
+    const char* errorText = nullptr;  // the library's text in the error line, when the row names it
 };
+
+constexpr auto kDelivered = UploadOutcome::Delivered, kFailed = UploadOutcome::Failed,
+               kTimedOut = UploadOutcome::TimedOut;
 
 const OutcomeCase kOutcomes[] = {
-    {"200", nullptr, true, 8, 8, true, 1, 0},
-    {"201", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 201, "{}")); }, true, 8, 8, true, 1, 0},
-    {"204", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 204, "")); }, true, 8, 8, true, 1, 0},
+    {"200", nullptr, true, 8, 8, kDelivered, 1, 0},
+    {"201", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 201, "{}")); }, true, 8, 8, kDelivered, 1,
+     0},
+    {"204", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 204, "")); }, true, 8, 8, kDelivered, 1, 0},
     // Not followed: the service has not taken the image.
     {"302", [](Server& s) { s.AddFault(Fault::RedirectTo("/v1/publish/insert", "/v1/publish/other")); }, true, 8, 8,
-     false, 1, 0},
+     kFailed, 1, 0},
     {"500", [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 500, R"({"error":"db"})")); }, true, 8, 8,
-     false, 1, 0},
-    {"missing file", nullptr, false, 8, 8, false, 0, 1},
+     kFailed, 1, 0},
+    {"missing file", nullptr, false, 8, 8, kFailed, 0, 1, 60, "Failed to open/read local data from file/application"},
+    // A transport failure that is no time-out.
     {"dropped mid-body", [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/insert", 1000)); }, true, 1280, 720,
-     false, 1, 1},
+     kFailed, 1, 1},
     // The library measures speed over its last few seconds: this waits about 1 + 5 s.
-    {"stalled reply", [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert")); }, true, 8, 8, false, 1, 1, 1},
+    {"stalled reply", [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert")); }, true, 8, 8, kTimedOut, 1, 1, 1,
+     "Timeout was reached"},
 };
 
-class UploadOutcome : public Upload, public ::testing::WithParamInterface<OutcomeCase> {};
+class UploadReply : public Upload, public ::testing::WithParamInterface<OutcomeCase> {};
 
-TEST_P(UploadOutcome, TrueOnlyWhenDelivered) {
+TEST_P(UploadReply, DeliveredOnlyWhenTakenAndATimeOutToldApart) {
     const OutcomeCase& c = GetParam();
     if (c.faults) c.faults(server);
     ShortTimeouts limits(30000, c.lowSpeedSeconds);
@@ -191,13 +204,13 @@ TEST_P(UploadOutcome, TrueOnlyWhenDelivered) {
     EXPECT_EQ(client.Upload(record), c.result);
     const auto lines = err.Lines("curl_easy_perform() failed: ");
     EXPECT_EQ(lines.size(), c.errorLines);
-    if (!c.fileExists && !lines.empty()) {
-        EXPECT_EQ(lines[0], FailureLine("Failed to open/read local data from file/application"));
+    if (c.errorText && !lines.empty()) {
+        EXPECT_EQ(lines[0], FailureLine(c.errorText));
     }
     EXPECT_EQ(server.RequestCount(), c.requests);
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, UploadOutcome, ::testing::ValuesIn(kOutcomes), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Replies, UploadReply, ::testing::ValuesIn(kOutcomes), [](const auto& info) {
     std::string name;
     for (const char* p = info.param.name; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     return name;
@@ -208,7 +221,7 @@ TEST_F(Upload, ThreeImagesMakeThreePostsInOrder) {
     for (const std::wstring& name : names) {
         UploadRecord record = Image(name, BitmapBytes(4, 4));
         record.metadata.comments = name;
-        EXPECT_TRUE(client.Upload(record));
+        EXPECT_EQ(client.Upload(record), UploadOutcome::Delivered);
     }
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 3u);
@@ -232,12 +245,12 @@ TEST_F(Upload, WithoutAStdoutTheUploadStillCounts) {
     std::fflush(stdout);
     const int saved = _dup(1);
     _close(1);
-    const bool delivered = client.Upload(record);
+    const UploadOutcome outcome = client.Upload(record);
     std::fflush(stdout);  // fails too: what the reply left in the buffer goes nowhere
     _dup2(saved, 1);
     _close(saved);
     std::clearerr(stdout);
-    EXPECT_TRUE(delivered);
+    EXPECT_EQ(outcome, UploadOutcome::Delivered);
     EXPECT_EQ(server.RequestCount(), 1u);
 }
 

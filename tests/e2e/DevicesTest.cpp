@@ -1,5 +1,5 @@
 // Which devices the program finds and uses: none, a webcam that cannot be set up, webcams alone,
-// one it cannot show, and one that is unplugged while it is shown. Each run has the virtual
+// one it cannot show, and one that is unplugged while it is shown, alone or beside another. Each run has the virtual
 // webcams to itself.
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -123,6 +123,71 @@ TEST(Devices, AWebcamOfMotionJpegOnlyRunsButCannotCaptureWithoutADecoder) {
     EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
     EXPECT_TRUE(FileNames(ImagesFolder()).empty()) << testing::PrintToString(FileNames(ImagesFolder()));
     EXPECT_TRUE(app.Running()) << app.Describe();
+}
+
+// Every screen pixel of the live view is black now or within a little while.
+testing::AssertionResult TurnsBlack(const Window& live) {
+    Picture shown;
+    auto black = [&] {
+        shown = live.ScreenPixels();
+        return !shown.pixels.empty() && shown.Count([](COLORREF p) { return p == RGB(0, 0, 0); }) == shown.pixels.size();
+    };
+    if (WaitUntil(black, 10s))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the live view shows a picture: " << testing::PrintToString(shown);
+}
+
+// Choosing the device in Settings, as the operator does.
+void ChooseInSettings(const App& app, const Window& dialog, const std::wstring& device) {
+    dialog.ChildOrThrow(1006).Click();
+    const WindowQuery settingsQuery{L"#32770", L"Settings"};
+    Window settings = app.WaitForWindow(settingsQuery);
+    Window devices = settings.ChildOrThrow(1023);
+    std::vector<std::wstring> rows = ListBoxItems(devices);
+    auto row = std::find(rows.begin(), rows.end(), device);
+    if (row == rows.end())
+        throw Error("Settings does not list " + Narrow(device));
+    SelectListBoxItem(devices, int(row - rows.begin()));
+    Sleep(300);
+    settings.ChildOrThrow(IDOK).Click();
+    app.WaitForNoWindow(settingsQuery);
+}
+
+// Once the live device shows nothing, nothing of what it or another camera showed before is kept:
+// the live view turns black and a still fails with its box, leaving no file.
+TEST(Devices, ALiveDeviceThatShowsNothingLeavesNoPictureToCapture) {
+    struct Case {
+        const char* name;
+        bool camera;
+        Webcam webcam;
+        bool needsNoDecoder;
+    } const cases[] = {
+        {"the camera, then a webcam that delivers nothing chosen", true, {L"mjpg", L"MJPG 640x480", false}, true},
+        {"the only webcam unplugged", false, {L"only", L"YUY2 320x240", false}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsNoDecoder && HaveMjpegDecoder())
+            continue;  // the system shows motion JPEG: that webcam delivers
+        RunOptions options = WebcamRun({c.webcam});
+        options.camera = c.camera;
+        App app(options);
+        Window dialog = app.WaitForWindow(kMainDialog);
+        Window live = dialog.ChildOrThrow(kLiveView);
+        ASSERT_TRUE(Streams(live));
+        if (c.camera)
+            ChooseInSettings(app, dialog, app.WebcamName(c.webcam.name));
+        else
+            app.LoseWebcam(c.webcam.name);
+        EXPECT_TRUE(TurnsBlack(live));
+        live.PressKey(VK_SPACE);
+        EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
+        dialog.ChildOrThrow(kCaptureReference).Click();
+        EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
+        EXPECT_TRUE(FileNames(ImagesFolder()).empty()) << testing::PrintToString(FileNames(ImagesFolder()));
+        EXPECT_TRUE(FileNames(ImagesFolder() + L"\\ReferenceImages").empty());
+        EXPECT_TRUE(app.Running()) << app.Describe();
+    }
 }
 
 TEST(Devices, AnUnpluggedWebcamGivesWayToTheNext) {

@@ -8,6 +8,6 @@ int wmain(int argc, wchar_t** argv) {
     auto* device = new FK40Device();
     std::printf("connected %d\n", device->IsConnected());
     std::fflush(stdout);
-    delete device;
+    FK40Device::Release(device);
     return 0;
 }

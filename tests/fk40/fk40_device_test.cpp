@@ -4,6 +4,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include "tests/fk40/StandinFixture.h"
 #include "tests/support/TestSupport.h"
 #include "video/FK40Device.h"
@@ -20,6 +21,10 @@ std::string RunProbe(const std::wstring& libraryFolder) {
 }
 
 class Device : public StandinTest {};
+
+// Only Release ends a device: deleting one whose worker outlived the wait would free the buffers,
+// flag and lock the worker still uses.
+static_assert(!std::is_destructible_v<FK40Device>, "an FK40Device can be deleted without Release");
 
 // The entry points are looked up in a fixed order and the first missing one is named. Each
 // variant lacks its entry point and all looked up after it, so a different order shows too.
@@ -58,7 +63,7 @@ TEST_F(Device, InitResultDecidesPresence) {
         SCOPED_TRACE(testing::Message() << "LYC_Init returns " << c.result);
         DeleteFileA(m_log.c_str());
         Set(LYC_STANDIN_INIT, c.result);
-        auto device = std::make_unique<FK40Device>();
+        FK40DevicePtr device(new FK40Device);
         EXPECT_EQ(device->IsConnected(), c.connected);
         if (c.connected) {
             EXPECT_TRUE(WaitForCall("LYC_GetIndex")) << "no worker";
@@ -111,8 +116,8 @@ TEST_F(Device, CopiesShowTheCameraPicture) {
         SCOPED_TRACE(c.what);
         for (const auto& [name, value] : c.settings) Set(name, value);
         DirtyTheHeap();
-        FK40Device device;
-        auto copy = FirstPicture(device);
+        FK40DevicePtr device(new FK40Device);
+        auto copy = FirstPicture(*device);
         ASSERT_TRUE(copy);
         for (int i = 0; i < kFK40FrameSize; ++i) {
             const bool lit = !c.onlyBottomRight || i >= kFK40FrameSize - 3;
@@ -125,8 +130,8 @@ TEST_F(Device, CopiesShowTheCameraPicture) {
 TEST_F(Device, PictureIsBlackBeforeTheFirstFrame) {
     Set(LYC_STANDIN_FPS, "0");
     DirtyTheHeap();
-    FK40Device device;
-    std::unique_ptr<VideoFrame[]> copy(device.CopyFrame());
+    FK40DevicePtr device(new FK40Device);
+    std::unique_ptr<VideoFrame[]> copy(device->CopyFrame());
     EXPECT_TRUE(AllZero(copy.get()));
 }
 
@@ -136,7 +141,7 @@ TEST_F(Device, CopiesNeverMixTwoFrames) {
     Set(LYC_STANDIN_PATTERN, "counter");
     Set(LYC_STANDIN_FPS, "1000");
     Set(LYC_STANDIN_LOG, nullptr);
-    FK40Device device;
+    FK40DevicePtr device(new FK40Device);
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     std::atomic<int> torn{0};
@@ -146,7 +151,7 @@ TEST_F(Device, CopiesNeverMixTwoFrames) {
     for (DWORD t = 0; t < system.dwNumberOfProcessors * 2; ++t) {
         copiers.emplace_back([&] {
             for (int n = 0; n < 1000; ++n) {
-                std::unique_ptr<VideoFrame[]> copy(device.CopyFrame());
+                std::unique_ptr<VideoFrame[]> copy(device->CopyFrame());
                 const VideoFrame* begin = copy.get();
                 const VideoFrame* end = begin + kFK40FrameSize;
                 if (std::any_of(begin, end, [first = *begin](VideoFrame b) { return b != first; })) ++torn;
@@ -160,11 +165,11 @@ TEST_F(Device, CopiesNeverMixTwoFrames) {
     EXPECT_GT(seen.size(), 2u) << "the frames did not change while copying";
 }
 
-// LYC_Term ends the wait in LYC_GetFrame, and the destructor returns only after the worker has
+// LYC_Term ends the wait in LYC_GetFrame, and the release returns only after the worker has
 // come back from it (the stand-in logs LYC_GetFrame as it returns) without starting another loop.
 TEST_F(Device, ShutsDownWhileTheWorkerWaitsForAFrame) {
     Set(LYC_STANDIN_FPS, "0");
-    auto device = std::make_unique<FK40Device>();
+    FK40DevicePtr device(new FK40Device);
     ASSERT_TRUE(WaitForCall("LYC_GetIndex"));
     device.reset();
     EXPECT_EQ(Calls(), (CallList{"LYC_Init", "LYC_GetStatus", "LYC_GetIndex", "LYC_Term", "LYC_GetFrame"}));

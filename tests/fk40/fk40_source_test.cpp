@@ -22,8 +22,8 @@ class Source : public StandinTest {};
 // The counter picture (every byte reads the frame number) shows whether a copy is new.
 TEST_F(Source, TakesANewCopyAtMostEvery16Ms) {
     Set(LYC_STANDIN_PATTERN, "counter");
-    FK40Device device;
-    ClockedSource source(&device);
+    FK40DevicePtr device(new FK40Device);
+    ClockedSource source(device.get());
     EXPECT_EQ(source.Start(), 1);
     EXPECT_EQ(source.Stop(), 1);
     EXPECT_EQ(source.GetFrame(nullptr), nullptr) << "no copy before the first update";
@@ -40,7 +40,7 @@ TEST_F(Source, TakesANewCopyAtMostEvery16Ms) {
         if (step.result) {
             // Let the camera move on, so that a new copy differs from the one shown.
             ASSERT_TRUE(WaitUntil([&] {
-                std::unique_ptr<VideoFrame[]> peek(device.CopyFrame());
+                std::unique_ptr<VideoFrame[]> peek(device->CopyFrame());
                 return peek[0] != 0 && peek[0] != shown;
             }));
         }
@@ -117,6 +117,8 @@ TEST_F(Source, DeviceEndsOnce) {
 class WatchedDevice : public FK40Device {
 public:
     explicit WatchedDevice(bool* deleted) : m_deleted(deleted) {}
+
+protected:
     ~WatchedDevice() override { *m_deleted = true; }
 
 private:

@@ -9,8 +9,10 @@
 #include "cloud/UploadCendraDlg.h"
 #include "res/CloudListsResource.h"
 #include "standins/cloud/CendraStandin.h"
+#include "tests/cloud/CloudTestSupport.h"
 #include "tests/lists/ListsTestSupport.h"
 #include <algorithm>
+#include <map>
 
 using cendra_standin::Fault;
 using cendra_standin::Request;
@@ -315,29 +317,90 @@ TEST_F(Sending, CancelKeepsTheMarksAndConfirmSendsInMarkingOrderWithTheDetailsOn
     EXPECT_TRUE(Exists(Image(L"b.bmp")));
 }
 
-TEST_F(Sending, FailedSendsAreListedTheRestGoOnAndNoNoticeShows) {
+// Every file under folder (relative path -> bytes).
+std::map<std::wstring, std::string> FolderBytes(const std::wstring& folder, const std::wstring& prefix = L"") {
+    std::map<std::wstring, std::string> files;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return files;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            files.merge(FolderBytes(folder + L"\\" + name, prefix + name + L"\\"));
+        else
+            files[prefix + name] = ReadBytes(folder + L"\\" + name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return files;
+}
+
+// A batch of three marked c, a, b against a service that fails or stalls.
+struct BatchCase {
+    const char* name;
+    std::function<void(Server&)> faults;
+    std::vector<std::string> posted;  // images that reached the service, in order
+    std::wstring box;                 // the "Upload Error" text
+};
+
+const BatchCase kBatches[] = {
+    {"AServerErrorOnTheFirstStillSendsTheOthers",
+     [](Server& s) { s.AddFault(Fault::Status("/v1/publish/insert", 500, "{\"error\":\"down\"}", 1)); },
+     {"c.bmp", "a.bmp", "b.bmp"},
+     L"1 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\n"},
+    {"TwoServerErrorsAreListedInMarkingOrder",
+     [](Server& s) {
+         s.AddFault(Fault::Status("/v1/publish/insert", 500, "{\"error\":\"down\"}", 1));
+         s.AddFault(Fault::Status("/v1/publish/insert", 503, "{\"error\":\"busy\"}", 3));
+     },
+     {"c.bmp", "a.bmp", "b.bmp"},
+     L"2 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\nb.bmp\r\n"},
+    // A transport failure that is no time-out.
+    {"AConnectionDroppedOnTheFirstStillSendsTheOthers",
+     [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/insert", 3000, 1)); },
+     {"c.bmp", "a.bmp", "b.bmp"},
+     L"1 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\n"},
+    // Every insert accepted and never answered: the window is held once, not once per image.
+    {"AStalledServiceEndsTheBatchAtTheFirstImage",
+     [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert", 0)); },
+     {"c.bmp"},
+     L"3 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\na.bmp\r\nb.bmp\r\n"},
+    {"AStallOnTheSecondLeavesTheThirdUntried",
+     [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert", 2)); },
+     {"c.bmp", "a.bmp"},
+     L"2 of 3 images could not be uploaded:\r\n\r\na.bmp\r\nb.bmp\r\n"},
+};
+
+class Batch : public Sending, public ::testing::WithParamInterface<BatchCase> {};
+
+TEST_P(Batch, ImagesNotUploadedAreListedAndNothingLocalChanges) {
+    const BatchCase& c = GetParam();
     WriteStills();
-    server.AddFault(Fault::Status("/v1/publish/insert", 500, "{\"error\":\"down\"}", 1));
-    server.AddFault(Fault::Status("/v1/publish/insert", 503, "{\"error\":\"busy\"}", 3));
+    const auto before = FolderBytes(Images());
+    c.faults(server);
+    ShortTimeouts limits;  // a stall fails after about 1 + 5 s instead of a minute
     Scripted<TestUpload> dlg(main.get());
-    dlg.confirmScript = [](Scripted<TestConfirm>& c) { Click(c.m_hWnd, IDOK); };
+    dlg.confirmScript = [](Scripted<TestConfirm>& confirm) { Click(confirm.m_hWnd, IDOK); };
     dlg.script = [&](Scripted<TestUpload>& d) {
         Mark(d, {L"c.bmp", L"a.bmp", L"b.bmp"});
         Click(d.m_hWnd, IDC_UPLOAD_SELECTED);
     };
     EXPECT_EQ(dlg.DoModal(), 0);  // closes all the same
-    const std::vector<Request> posts = Posts();
-    ASSERT_EQ(posts.size(), 3u);
-    EXPECT_EQ(Part(posts[0], "Image"), "c.bmp");
-    EXPECT_EQ(Part(posts[1], "Image"), "a.bmp");
-    EXPECT_EQ(Part(posts[2], "Image"), "b.bmp");
+    std::vector<std::string> posted;
+    for (const Request& post : Posts()) posted.push_back(Part(post, "Image"));
+    EXPECT_EQ(posted, c.posted);
     ASSERT_EQ(dlg.boxes.size(), 1u);
     EXPECT_EQ(dlg.boxes[0].caption, L"Upload Error");
-    EXPECT_EQ(dlg.boxes[0].text, L"2 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\nb.bmp\r\n");
+    EXPECT_EQ(dlg.boxes[0].text, c.box);
     EXPECT_EQ(ItemText(main->m_hWnd, IDC_NOTICE), L"");
-    EXPECT_TRUE(Exists(Image(L"c.bmp")));
-    EXPECT_TRUE(Exists(main->m_metadataFolder + L"c.meta"));
+    ASSERT_EQ(dlg.m_selectedItems.size(), 3u);
+    EXPECT_EQ(dlg.m_selectedItems[0].fileName, L"c.bmp");
+    EXPECT_EQ(dlg.m_selectedItems[2].fileName, L"b.bmp");
+    EXPECT_TRUE(FolderBytes(Images()) == before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, Batch, ::testing::ValuesIn(kBatches),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Edit images ----
 

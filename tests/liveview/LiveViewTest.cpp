@@ -129,6 +129,7 @@ class TestView : public CVideoDisplay {
 public:
     DWORD now = 0;
     int captures = 0;
+    int recordingsEnded = 0;
     std::function<void()> onCapture;
 
 protected:
@@ -137,6 +138,7 @@ protected:
         ++captures;
         if (onCapture) onCapture();
     }
+    void EndRecording() override { ++recordingsEnded; }
 };
 
 // Stands in for the dialog: the view only passes it on to RequestCapture, which the test overrides.
@@ -165,6 +167,17 @@ protected:
         ::UpdateWindow(Window());
     }
     bool Invalid() const { return ::GetUpdateRect(Window(), nullptr, FALSE) != 0; }
+    // Every screen pixel of the view is black.
+    bool ShowsBlack() const {
+        RECT client;
+        ::GetClientRect(Window(), &client);
+        HDC screen = ::GetDC(Window());
+        bool black = true;
+        for (int y = 0; y < client.bottom && black; y += 3)
+            for (int x = 0; x < client.right && black; x += 3) black = ::GetPixel(screen, x, y) == RGB(0, 0, 0);
+        ::ReleaseDC(Window(), screen);
+        return black;
+    }
 
     Log log;
     FakeSource a{"a", &log, {{4, 2}, {3, 3}}};
@@ -245,17 +258,18 @@ TEST_F(ChangeTest, NextPaintRebuildsAtTheNewSizeAndFreesTheOldBitmap) {
     EXPECT_EQ(view->height, 2);
 
     view->SetResolution(a.resolutions[1]);
-    EXPECT_EQ(view->GetBitmap(), first);  // kept until a frame comes
-    a.Show(Picture(3, 3));
-    Paint();
-    HBITMAP second = view->GetBitmap();
-    EXPECT_NE(second, first);
-    EXPECT_EQ(view->width, 3);
-    EXPECT_EQ(view->height, 3);
-    EXPECT_EQ(DibSectionPicture(second), Picture(3, 3));
+    // No picture until the new size's first frame: a still now would be of the old format.
+    EXPECT_EQ(view->GetBitmap(), nullptr);
     // The old bitmap was selected into the old memory DC: deleted before that DC, it leaks on Windows
     // (Wine defers such a deletion instead).
     EXPECT_EQ(::GetObjectType(first), 0u);
+    a.Show(Picture(3, 3));
+    Paint();
+    HBITMAP second = view->GetBitmap();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(view->width, 3);
+    EXPECT_EQ(view->height, 3);
+    EXPECT_EQ(DibSectionPicture(second), Picture(3, 3));
 
     Paint();
     EXPECT_EQ(view->GetBitmap(), second);  // no rebuild without a change
@@ -264,23 +278,38 @@ TEST_F(ChangeTest, NextPaintRebuildsAtTheNewSizeAndFreesTheOldBitmap) {
     EXPECT_EQ(::GetObjectType(second), 0u);
 }
 
-// --- paints that draw nothing --------------------------------------------------------------------
+// --- paints without a picture -------------------------------------------------------------------
 
-TEST_F(ViewTest, PaintWithoutFrameOrFormatDrawsNothingAndValidates) {
+// Whatever the view showed before, a paint without a frame of the current source shows black,
+// leaves no bitmap for a still and feeds no recording.
+TEST_F(ViewTest, PaintWithoutAFrameOfTheSourceShowsBlackAndKeepsNoPicture) {
     struct Case {
         const char* name;
+        bool paintedBefore;  // a frame was painted first
+        bool change;         // of source b, and then the view switched
         bool nullFrame;
         bool noResolutions;
         Log calls;
     } const cases[] = {
-        {"null frame", true, false, {"a.GetFrame"}},
-        {"no resolutions", false, true, {"e.GetFrame"}},
+        {"null frame", false, false, true, false, {"a.GetFrame"}},
+        {"no resolutions", false, false, false, true, {"e.GetFrame"}},
+        {"the source's frames stop", true, false, true, false, {"a.GetFrame"}},
+        {"switched to a source with no frame", true, true, true, false, {"a.GetFrame"}},
+        {"switched to a source with no format", true, true, false, true, {"e.GetFrame"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         view.reset(new TestView);
         Open(64, 48);
         FakeSource& s = c.noResolutions ? empty : a;
+        if (c.paintedBefore) {
+            FakeSource& before = c.change ? b : s;
+            view->SetSource(&before);
+            before.Show(Picture(4, 2));
+            Paint();
+            ASSERT_TRUE(view->GetBitmap());
+            ASSERT_FALSE(ShowsBlack());
+        }
         view->SetSource(&s);
         s.Show(Picture(4, 2));
         s.nullFrame = c.nullFrame;
@@ -294,21 +323,27 @@ TEST_F(ViewTest, PaintWithoutFrameOrFormatDrawsNothingAndValidates) {
         EXPECT_EQ(log, c.calls);
         EXPECT_FALSE(Invalid());
         EXPECT_EQ(view->GetBitmap(), nullptr);
+        EXPECT_TRUE(ShowsBlack());
         EXPECT_EQ(recorder.counters.handed, 0u);
         view->SetRecorder(nullptr);
+        s.nullFrame = false;
     }
 }
 
-TEST_F(ViewTest, RefreshedListSwitchesToItsFirstSourceWithoutPainting) {
+// A refreshed device list changes the live source only when it no longer holds it: then its first
+// source becomes live, or, with nothing listed, the lost one's recording ends and its picture goes.
+TEST_F(ViewTest, RefreshedListKeepsTheLiveSourceOrSwitchesToItsFirst) {
     struct Case {
         const char* name;
         std::vector<VideoSource*> list;
         Log calls;
         VideoSource* current;
+        bool keeps;  // the picture and the recording
     } const cases[] = {
-        {"other first", {&b, &a}, {"a.Stop", "b.Open 0", "b.Start", "b.UpdateFrame"}, &b},
-        {"same first", {&a, &b}, {}, &a},
-        {"empty list", {}, {}, &a},
+        {"live source gone", {&b}, {"a.Stop", "b.Open 0", "b.Start", "b.UpdateFrame"}, &b, false},
+        {"live source first", {&a, &b}, {}, &a, true},
+        {"live source listed after another", {&b, &a}, {}, &a, true},
+        {"empty list", {}, {}, &a, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -317,6 +352,11 @@ TEST_F(ViewTest, RefreshedListSwitchesToItsFirstSourceWithoutPainting) {
         FakeProvider provider;
         view->provider = &provider;
         view->SetSource(&a);
+        a.Show(Picture(4, 2));
+        Paint();
+        HBITMAP painted = view->GetBitmap();
+        ASSERT_TRUE(painted);
+        view->recordingsEnded = 0;
         provider.list = c.list;
         provider.refresh = true;
         log.clear();
@@ -324,16 +364,24 @@ TEST_F(ViewTest, RefreshedListSwitchesToItsFirstSourceWithoutPainting) {
         EXPECT_EQ(log, c.calls);
         EXPECT_EQ(view->source, c.current);
         EXPECT_TRUE(Invalid());
-        EXPECT_EQ(view->GetBitmap(), nullptr);
+        EXPECT_EQ(view->GetBitmap(), c.keeps ? painted : nullptr);
+        EXPECT_EQ(view->recordingsEnded, c.keeps ? 0 : 1);
 
-        // The list is fresh now: the next paint shows the current source.
-        static_cast<FakeSource*>(c.current)->Show(Picture(4, 2));
+        // The list is fresh now: the next paint shows the current source, or black for a lost one,
+        // which gives no frame.
+        auto* current = static_cast<FakeSource*>(c.current);
+        const bool lost = c.list.empty();
+        current->Show(Picture(4, 2));
+        current->nullFrame = lost;
         log.clear();
         ::UpdateWindow(Window());
         const std::string tag = c.current == &a ? "a" : "b";
-        EXPECT_EQ(log, (Log{tag + ".GetFrame", tag + ".UpdateFrame"}));
+        const Log paintCalls = lost ? Log{tag + ".GetFrame"} : Log{tag + ".GetFrame", tag + ".UpdateFrame"};
+        EXPECT_EQ(log, paintCalls);
         EXPECT_FALSE(Invalid());
-        EXPECT_TRUE(view->GetBitmap());
+        EXPECT_EQ(view->GetBitmap() != nullptr, !lost);
+        EXPECT_EQ(ShowsBlack(), lost);
+        current->nullFrame = false;
     }
 }
 

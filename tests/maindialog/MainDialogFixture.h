@@ -98,6 +98,18 @@ inline void ExpectOneRecordingErrorBox(const std::vector<Box>& boxes) {
     EXPECT_EQ(boxes[0].type, UINT(MB_ICONERROR));
 }
 
+// Every screen pixel of the window is black.
+inline bool ShowsBlack(CWnd& window) {
+    RECT client;
+    ::GetClientRect(window.m_hWnd, &client);
+    HDC screen = ::GetDC(window.m_hWnd);
+    bool black = client.right > 0 && client.bottom > 0;
+    for (int y = 0; y < client.bottom && black; y += 4)
+        for (int x = 0; x < client.right && black; x += 4) black = ::GetPixel(screen, x, y) == RGB(0, 0, 0);
+    ::ReleaseDC(window.m_hWnd, screen);
+    return black;
+}
+
 inline std::wstring Text(CWnd& dlg, int id) {
     CString t;
     dlg.GetDlgItem(id)->GetWindowText(t);

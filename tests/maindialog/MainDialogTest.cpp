@@ -4,6 +4,7 @@
 #include "res/resource.h"
 #include "tests/maindialog/MainDialogFixture.h"
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -124,6 +125,65 @@ TEST(MainDialogFresh, NoPaintedFrameIsACaptureFailure) {
         EXPECT_EQ(dlg.boxes.size(), 1u);
         EXPECT_TRUE(Files(root + L"\\Lumetra").empty());
         dlg.DestroyWindow();
+    }
+}
+
+// Until the live source paints a frame of its own there is no picture: a still or a recording
+// fails as with no frame at all, and the live view is black, whichever way the old picture went.
+TEST_F(MainDialog, NoPictureOfTheCurrentSourceMeansNoCaptureAndABlackView) {
+    FakeSource dark{"Dark"};
+    dark.hasFrame = false;
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+    };
+    const Case cases[] = {
+        {"switched to a camera that delivers nothing", [&] { dlg->m_videoDisplay.SetSource(&dark); }},
+        {"another resolution, no frame yet",
+         [&] {
+             source.resolutions.push_back(new VideoResolution{1, 4, 2, 24, "4x2"});
+             dlg->m_videoDisplay.SetResolution(source.resolutions[1]);
+             source.hasFrame = false;
+         }},
+        {"the live camera lost",
+         [&] {
+             devices.webcams->list.clear();
+             devices.webcams->refresh = true;
+             source.hasFrame = false;  // as a lost webcam gives none
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        dlg->ShowWindow(SW_SHOW);
+        ASSERT_TRUE(dlg->m_videoDisplay.GetBitmap());
+        c.act();
+        Paint();
+        Paint();
+        EXPECT_EQ(dlg->m_videoDisplay.GetBitmap(), nullptr);
+        EXPECT_TRUE(ShowsBlack(dlg->m_videoDisplay));
+
+        // The button, the space bar and the reference capture come to the same capture.
+        EXPECT_FALSE(dlg->CaptureImage(FALSE));
+        EXPECT_FALSE(dlg->CaptureImage(TRUE));
+        Click(IDC_CAPTURE_VIDEO);
+        EXPECT_EQ(dlg->m_recorder, nullptr);
+        ASSERT_EQ(dlg->boxes.size(), 3u);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(dlg->boxes[i].text, L"Could not capture image. Please ensure write access to destination directory.");
+            EXPECT_EQ(dlg->boxes[i].caption, L"Capture Error");
+        }
+        EXPECT_EQ(dlg->boxes[2].text, L"Could not record video. Please ensure write access to destination directory.");
+        EXPECT_TRUE(Files(Images()).empty());
+        EXPECT_TRUE(Files(dlg->m_referenceFolder).empty());
+
+        source.hasFrame = true;
+        if (source.resolutions.size() > 1) {
+            delete source.resolutions.back();
+            source.resolutions.pop_back();
+        }
+        devices.webcams->list = {&source};
     }
 }
 

@@ -147,17 +147,51 @@ TEST_F(Recording, EachFormatWritesItsFile) {
     EXPECT_TRUE(dlg->boxes.empty());
 }
 
-TEST_F(Recording, ChangingTheSourceFinishesTheRecording) {
-    dlg->fakeEncoder = true;
-    Click(IDC_CAPTURE_VIDEO);
-    ASSERT_NE(dlg->m_recorder, nullptr);
+// A recording is of one camera: it ends, its file complete and with no box, when the live view
+// leaves that camera or the camera is lost; a device lost elsewhere leaves it running.
+TEST_F(Recording, ChangingOrLosingTheSourceFinishesTheRecording) {
     FakeSource other("Cam Two");
-    dlg->m_videoDisplay.SetSource(&other);
-    EXPECT_EQ(dlg->m_recorder, nullptr);
-    EXPECT_EQ(dlg->script.closes, 1);
-    EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
-    EXPECT_TRUE(dlg->boxes.empty());
-    dlg->m_videoDisplay.SetSource(&devices.source);
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        bool ends;
+        VideoSource* live;  // afterwards
+    };
+    const Case cases[] = {
+        {"source change", [&] { dlg->m_videoDisplay.SetSource(&other); }, true, &other},
+        {"the live camera lost",
+         [&] {
+             devices.webcams->list.clear();
+             devices.webcams->refresh = true;
+             Paint();
+         },
+         true, &devices.source},
+        {"another camera lost",
+         [&] {
+             devices.webcams->list = {&other, &devices.source};
+             devices.webcams->refresh = true;
+             Paint();
+         },
+         false, &devices.source},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        dlg->fakeEncoder = true;
+        Click(IDC_CAPTURE_VIDEO);
+        ASSERT_NE(dlg->m_recorder, nullptr);
+        c.act();
+        Pump();
+        EXPECT_EQ(dlg->m_recorder == nullptr, c.ends);
+        EXPECT_EQ(dlg->script.closes, c.ends ? 1 : 0);
+        EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), c.ends ? L"Capture Video" : L"Stop Capture");
+        EXPECT_EQ(dlg->m_videoDisplay.source, c.live);
+        EXPECT_TRUE(dlg->boxes.empty());
+        if (dlg->m_recorder) Click(IDC_CAPTURE_VIDEO);
+        dlg->m_videoDisplay.SetSource(&devices.source);
+        devices.webcams->list = {&devices.source};
+    }
 }
 
 // Every way a recording ends tells the operator when its file could not be finished, once, after
@@ -175,6 +209,12 @@ TEST_F(Recording, AFileThatCannotBeFinishedIsReportedOnceWhicheverWayItEnds) {
         {"device list refreshed while painting",
          [&] {
              devices.webcams->list = {&other};
+             devices.webcams->refresh = true;
+             Paint();
+         }},
+        {"the live camera lost",
+         [&] {
+             devices.webcams->list.clear();
              devices.webcams->refresh = true;
              Paint();
          }},

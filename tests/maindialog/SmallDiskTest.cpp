@@ -1,10 +1,12 @@
 // Recordings with the real encoders into an images folder on a small disk that fills up: a file the
-// program could not finish is reported, and one without a single picture is not left behind. The
-// disk is a tmpfs the native fixture mounts (small_disk.sh); without it the tests skip.
+// program could not finish is reported, and one without a single picture is not left behind; and a
+// .meta file rewritten there keeps its old record. The disk is a tmpfs the native fixture mounts
+// (small_disk.sh); without it the tests skip.
 #include <gtest/gtest.h>
 #include "recording/VideoRecorder.h"
 #include "tests/maindialog/MainDialogFixture.h"
 #include "tests/support/TestSupport.h"
+#include "ui/ImageMetadata.h"
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -125,16 +127,51 @@ TEST_P(SmallDisk, ADiskThatFillsBeforeTheStopLeavesACompleteFileOrSaysSo) {
     }
 }
 
+// Frames painted, or stopped before the first one: an AVI file gets its headers only at the stop,
+// and an MPEG-2 file its buffered start and end, which the full disk then loses.
 TEST_P(SmallDisk, AFullDiskAtTheStartLeavesNoFile) {
     FillDisk(Filler());
-    Click(IDC_CAPTURE_VIDEO);
-    PaintFrames();
-    if (dlg->m_recorder) Click(IDC_CAPTURE_VIDEO);
-    Pump();
-    EXPECT_EQ(dlg->m_recorder, nullptr);
-    ExpectOneRecordingErrorBox(dlg->boxes);
-    EXPECT_TRUE(Files(dlg->m_imagesFolder).empty());
-    EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
+    for (bool painted : {true, false}) {
+        SCOPED_TRACE(painted ? "frames painted" : "stopped before the first frame");
+        dlg->boxes.clear();
+        Click(IDC_CAPTURE_VIDEO);
+        if (painted) {
+            PaintFrames();
+        } else {
+            EXPECT_NE(dlg->m_recorder, nullptr) << "the start failed";
+        }
+        if (dlg->m_recorder) Click(IDC_CAPTURE_VIDEO);
+        Pump();
+        EXPECT_EQ(dlg->m_recorder, nullptr);
+        ExpectOneRecordingErrorBox(dlg->boxes);
+        EXPECT_TRUE(Files(dlg->m_imagesFolder).empty());
+        EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
+    }
+}
+
+// The new record is written to a temporary file that must reach the disk before it replaces the
+// old one: on a full disk the write fails, the old record stays and no temporary file is left.
+TEST(SmallDiskMetaFile, ARewriteOnAFullDiskKeepsTheOldRecord) {
+    const std::wstring disk = FromBuild(SMALL_DISK_REL);
+    if (!Exists(disk + L"\\.small_disk")) GTEST_SKIP() << "no small disk mounted (needs root): skipped";
+    const std::wstring folder = disk + L"\\metadata\\", filler = disk + L"\\filler";
+    auto clear = [&] {
+        DeleteFileW(filler.c_str());
+        RemoveTree(folder);
+    };
+    clear();
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ImageMetadata record;
+    record.facility = L"North";
+    record.comments = L"first";
+    ASSERT_TRUE(WriteMetaFile(folder, L"a.meta", record));
+    const std::string before = ReadBytes(folder + L"a.meta");
+    FillDisk(filler);
+    record.comments = L"second";
+    EXPECT_FALSE(WriteMetaFile(folder, L"a.meta", record));
+    EXPECT_EQ(ReadBytes(folder + L"a.meta"), before);
+    EXPECT_FALSE(Exists(folder + L"a.meta.tmp"));
+    clear();
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SmallDisk, testing::Values(VideoOutputAvi, VideoOutputMpeg),

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <climits>
 #include <string>
 #include <vector>
 #include "video/WebCamFormats.h"
@@ -55,6 +56,46 @@ TEST(WebCamFormats, KeepsYuy2AndMjpgWithVideoInfoOnly) {
     EXPECT_EQ(s.kept, (std::vector<int>{0, 2}));
     EXPECT_EQ(Labels(s), (std::vector<std::string>{"640x480", "1280x720"}));
     for (const VideoResolution& r : s.resolutions) EXPECT_EQ(r.bitsPerPixel, 24);
+}
+
+// A format is listed only when its frame can be held: sizes whose frame bytes (or padded rows)
+// overflow 32 bits, that are not positive, or above the bound are left out; opening one would
+// throw from the buffer allocation.
+TEST(WebCamFormats, FramesTooLargeToHoldAreNotListed) {
+    const struct {
+        int width, height;
+        bool listed;
+    } cases[] = {
+        {640, 480, true},
+        {1920, 1080, true},
+        {7680, 4320, true},
+        {1, 1, true},
+        {10922, 4096, true},    // rows of 32766 bytes padded to 32768: 128 MiB, the bound itself
+        {10923, 4096, false},   // rows padded to 32772: just over
+        {44739242, 1, true},    // one row of 134217728 bytes
+        {44739243, 1, false},   // 134217732
+        {1, 33554432, true},    // 3 bytes padded to 4, 32 Mi rows: 128 MiB
+        {1, 33554433, false},
+        {65536, 65536, false},  // the area alone overflows 32 bits
+        {37838, 37838, false},  // x 3 just past 2^32: wraps to 175436 bytes in 32 bits
+        {26755, 26755, false},  // x 3 just past 2^31: negative in a 32-bit int
+        {0x7FFFFFFF, 2, false},
+        {2, 0x7FFFFFFF, false},
+        {-640, 480, false},
+        {640, -480, false},
+        {INT_MIN, INT_MIN, false},
+        {0, 480, false},
+    };
+    std::vector<WebCamFormat> formats;
+    std::vector<std::string> listed;
+    for (const auto& c : cases) {
+        formats.push_back(Format(0, MEDIASUBTYPE_YUY2, c.width, c.height));
+        if (c.listed) listed.push_back(ResolutionLabel(c.width, c.height));
+    }
+    const WebCamFormatSelection s = SelectWebCamFormats(formats);
+    std::vector<std::string> got;
+    for (int kept : s.kept) got.push_back(ResolutionLabel(formats[kept].width, formats[kept].height));
+    EXPECT_EQ(got, listed);
 }
 
 TEST(WebCamFormats, OnlyOtherFormatsGiveNoResolution) {
@@ -171,6 +212,9 @@ TEST(FrameLayout, FromConnectedMediaType) {
         {"target off the origin", MEDIASUBTYPE_YUY2, 704, 480, 16, {8, 0, 648, 480}, false, {}},
         {"odd YUY2 width", MEDIASUBTYPE_YUY2, 641, 480, 16, {}, false, {}},
         {"MJPG", MEDIASUBTYPE_MJPG, 640, 480, 24, {}, false, {}},
+        {"rows overflowing 32 bits", MEDIASUBTYPE_YUY2, 0x40000000, 2, 16, {}, false, {}},
+        {"frame larger than any listed format", MEDIASUBTYPE_RGB24, 10923, 4096, 24, {}, false, {}},
+        {"largest listed frame", MEDIASUBTYPE_RGB24, 10922, -4096, 24, {}, true, {SampleFormat::Rgb24, 10922, 4096, 32768, false}},
     };
     for (const Case& c : cases) {
         VIDEOINFOHEADER vih;

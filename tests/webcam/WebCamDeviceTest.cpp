@@ -289,10 +289,11 @@ TEST_F(WebCamDeviceTest, MjpgNeedsTheDecompressor) {
 }
 
 // A device lost while it streams marks the list for refresh through its graph's event, as the
-// main dialog hears of it. Unplugged, it leaves the list. Plugged back in (registered again under
-// the same device) it is listed once, by a new source, which streams: the lost source lets go of
-// its filter once the live view has stopped it, so the device is not held by a filter of the run
-// that was lost (the virtual webcam's filters share the device-lost event while one is bound).
+// main dialog hears of it. From then on the lost source gives no frame and holds no filter of the
+// device, without being stopped. Unplugged, it leaves the list. Plugged back in (registered again
+// under the same device) it is listed once, by a new source, which streams: no filter of the run
+// that was lost holds the device (the virtual webcam's filters share the device-lost event while
+// one is bound).
 TEST_F(WebCamDeviceTest, LostDeviceLeavesTheListOrStreamsAgainWhenPluggedBack) {
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_TRUE(window);
@@ -330,7 +331,10 @@ TEST_F(WebCamDeviceTest, LostDeviceLeavesTheListOrStreamsAgainWhenPluggedBack) {
         }
         ASSERT_TRUE(composite.NeedsRefresh()) << "the loss was not heard of";
         EXPECT_FALSE(webcams->PollGraphEvents()) << "all events drained";
-        EXPECT_TRUE(lost->GetFrame(nullptr)) << "the live view, until it switches, keeps its last frame";
+        EXPECT_FALSE(lost->GetFrame(nullptr)) << "the lost device's last frame is still handed out";
+        EXPECT_EQ(lost->UpdateFrame(), 0);
+        EXPECT_FALSE(lost->Graph()->captureFilter) << "the lost source still holds the device";
+        EXPECT_FALSE(lost->Graph()->graph);
 
         if (c.pluggedBack) {
             ASSERT_EQ(Register(Config(L"lost")), S_OK);  // the same instance: the same device
@@ -343,10 +347,6 @@ TEST_F(WebCamDeviceTest, LostDeviceLeavesTheListOrStreamsAgainWhenPluggedBack) {
         EXPECT_EQ(rows, c.pluggedBack ? 1 : 0);
         EXPECT_EQ(std::count(list.begin(), list.end(), lost), 0);
 
-        // The live view switches to the first source of the new list and stops the lost one.
-        lost->Stop();
-        EXPECT_FALSE(lost->Graph()->captureFilter) << "the lost source still holds the device";
-        EXPECT_FALSE(lost->Graph()->graph);
         if (c.pluggedBack) {
             VideoSource* back = Find(&list, L"Lost");
             ASSERT_TRUE(back);
