@@ -32,7 +32,7 @@ void CVideoDisplay::SetSource(VideoSource* newSource) {
     resolution = newSource && !newSource->resolutions.empty() ? newSource->resolutions.front() : nullptr;
     source = newSource;
     DropPicture();
-    // Nothing to open a source at when it lists no format; it stays current and paints nothing.
+    // Nothing to open a source at when it lists no format; it stays current and the view black.
     if (!resolution) return;
     source->Open(resolution);
     source->Start();
