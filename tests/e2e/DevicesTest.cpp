@@ -142,13 +142,8 @@ void ChooseInSettings(const App& app, const Window& dialog, const std::wstring& 
     dialog.ChildOrThrow(1006).Click();
     const WindowQuery settingsQuery{L"#32770", L"Settings"};
     Window settings = app.WaitForWindow(settingsQuery);
-    Window devices = settings.ChildOrThrow(1023);
-    std::vector<std::wstring> rows = ListBoxItems(devices);
-    auto row = std::find(rows.begin(), rows.end(), device);
-    if (row == rows.end())
-        throw Error("Settings does not list " + Narrow(device));
-    SelectListBoxItem(devices, int(row - rows.begin()));
-    Sleep(300);
+    PickListRow(settings.ChildOrThrow(1023), device);
+    Sleep(300);  // the choice is handled before OK, which comes after it in the queue anyway
     settings.ChildOrThrow(IDOK).Click();
     app.WaitForNoWindow(settingsQuery);
 }

@@ -8,6 +8,7 @@
 #include "res/SettingsResource.h"
 #include "standins/fk40/LycStandin.h"
 #include "tests/avi/AviTestSupport.h"
+#include "tests/e2e/Recordings.h"
 #include "tests/e2e/Scenario.h"
 #include "video/LycApi.h"
 
@@ -21,10 +22,6 @@ const WindowQuery kSettings{L"#32770", L"Settings"};
 const std::wstring kRecordingNotice = L"      Recording...     ";
 const std::wstring kNoticeGone(66, L' ');
 const wchar_t kRecordErrorText[] = L"Could not record video. Please ensure write access to destination directory.";
-
-bool EndsWith(const std::wstring& name, const std::wstring& end) {
-    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
-}
 
 // A recording's name is <14 digits>_<prefix>_<n><extension>, as a still's with its own extension.
 std::optional<int> RecordingIndex(const std::wstring& name, const std::wstring& prefix, const std::wstring& extension) {
@@ -86,64 +83,6 @@ testing::AssertionResult ShowsRecording(const Window& dialog, bool recording, bo
                                        << "\", Capture Video " << (c.videoEnabled ? "enabled" : "disabled")
                                        << ", Capture Image " << (c.imageEnabled ? "enabled" : "disabled")
                                        << (lookAtColour ? (c.red ? ", red" : ", not red") : "");
-}
-
-uint32_t Dword(const std::string& f, size_t at) {
-    return uint8_t(f[at]) | uint8_t(f[at + 1]) << 8 | uint8_t(f[at + 2]) << 16 | uint32_t(uint8_t(f[at + 3])) << 24;
-}
-
-// The chunks of a RIFF file up to `end`, for failure messages.
-std::string Chunks(const std::string& f, size_t end) {
-    std::string list;
-    for (size_t at = 12; at + 8 <= end; at += 8 + (Dword(f, at + 4) + 1) / 2 * 2)
-        list += f.substr(at, 4) + " " + std::to_string(Dword(f, at + 4)) + " at " + std::to_string(at) + "; ";
-    return list;
-}
-
-// A finished AVI file: the RIFF chunk's size is written and its chunks fill it, the movie list
-// followed by the index; AVIFile reads every frame the stream header counts, each a w x h 24-bit
-// DIB. Its frames upright (B, G, R, top row first). AVIFile may leave a few zero bytes after the
-// RIFF chunk (Wine's does), which readers skip.
-testing::AssertionResult IsFinishedAvi(const std::wstring& path, int w, int h, std::vector<Bitmap>* frames) {
-    const std::string file = ReadBytes(path);
-    if (file.size() < 12 || file.compare(0, 4, "RIFF") || file.compare(8, 4, "AVI "))
-        return testing::AssertionFailure() << "no AVI file (" << file.size() << " bytes)";
-    const size_t end = 8 + size_t(Dword(file, 4));
-    if (end > file.size())
-        return testing::AssertionFailure() << "RIFF size " << Dword(file, 4) << " in a file of " << file.size();
-    size_t at = 12, movie = 0, index = 0;
-    for (; at + 8 <= end; at += 8 + (Dword(file, at + 4) + 1) / 2 * 2) {
-        if (file.compare(at, 4, "LIST") == 0 && file.compare(at + 8, 4, "movi") == 0)
-            movie = at;
-        if (file.compare(at, 4, "idx1") == 0)
-            index = at;
-    }
-    if (at != end || !movie || index < movie)
-        return testing::AssertionFailure() << "chunks " << Chunks(file, end) << "in a RIFF chunk of " << end
-                                           << " bytes";
-    AviContents avi = ReadAvi(path);
-    if (!avi.opened || !avi.hasVideo)
-        return testing::AssertionFailure() << (avi.opened ? "no video stream" : "AVIFile cannot open it");
-    const BITMAPINFOHEADER& f = avi.format;
-    if (f.biWidth != w || f.biHeight != h || f.biBitCount != 24)
-        return testing::AssertionFailure() << "frames of " << f.biWidth << "x" << f.biHeight << "x" << f.biBitCount
-                                           << ", expected " << w << "x" << h << "x24";
-    if (avi.frames.empty() || avi.frames.size() != avi.info.dwLength)
-        return testing::AssertionFailure() << avi.frames.size() << " frames read of " << avi.info.dwLength;
-    const size_t stride = (size_t(w) * 3 + 3) / 4 * 4;
-    frames->clear();
-    for (size_t i = 0; i < avi.frames.size(); ++i) {
-        const std::string& data = avi.frames[i];
-        if (data.size() != stride * h)
-            return testing::AssertionFailure() << "frame " << i << " has " << data.size() << " bytes";
-        Bitmap frame{w, h, std::vector<uint8_t>(size_t(w) * 3 * h)};
-        for (int row = 0; row < h; ++row) {  // bottom row first in the file
-            const char* from = data.data() + stride * (h - 1 - row);
-            std::copy(from, from + w * 3, frame.pixels.begin() + size_t(row) * w * 3);
-        }
-        frames->push_back(std::move(frame));
-    }
-    return testing::AssertionSuccess();
 }
 
 // The FK40 stand-in's uniform picture, at these 12-bit samples.
@@ -281,10 +220,6 @@ private:
 };
 
 // Whether the four bytes at `at` are the start code 00 00 01 `code`.
-bool StartCodeAt(const std::string& f, size_t at, uint8_t code) {
-    return f.size() >= at + 4 && f[at] == 0 && f[at + 1] == 0 && f[at + 2] == 1 && uint8_t(f[at + 3]) == code;
-}
-
 TEST(Recording, AnUnwritableDestinationRefusesOneAndTheFormatChosenInSettingsMakesTheNext) {
     App app(UniformCameraRun());
     Window dialog = app.WaitForWindow(kMainDialog);
@@ -338,23 +273,6 @@ TEST(Recording, AnUnwritableDestinationRefusesOneAndTheFormatChosenInSettingsMak
     EXPECT_TRUE(StartCodeAt(mpeg, mpeg.size() - 4, 0xB7)) << "no end code: not finished";
 }
 
-int RowOf(const Window& list, const std::wstring& text) {
-    std::vector<std::wstring> rows = ListBoxItems(list);
-    auto found = std::find(rows.begin(), rows.end(), text);
-    if (found == rows.end())
-        throw Error("no row \"" + Narrow(text) + "\" in " + list.Describe() + ": " + testing::PrintToString(rows));
-    return int(found - rows.begin());
-}
-
-// Waits for the row to be listed, then picks it as a user's click does.
-void Pick(const Window& list, const std::wstring& text) {
-    WaitUntil([&] {
-        std::vector<std::wstring> rows = ListBoxItems(list);
-        return std::find(rows.begin(), rows.end(), text) != rows.end();
-    }, 10s);
-    SelectListBoxItem(list, RowOf(list, text));
-}
-
 TEST(Recording, AResolutionChosenWhileRecordingEndsTheFileAtTheOldSize) {
     RunOptions options = CameraRun();
     options.webcams = std::vector<Webcam>{{L"twosizes", L"YUY2 160x120;YUY2 320x240"}};
@@ -365,8 +283,8 @@ TEST(Recording, AResolutionChosenWhileRecordingEndsTheFileAtTheOldSize) {
     // The webcam at 160x120, as a still shows.
     dialog.ChildOrThrow(kSettingsButton).Click();
     Window settings = app.WaitForWindow(kSettings);
-    Pick(settings.ChildOrThrow(IDC_DEVICE_LIST), app.WebcamName(L"twosizes"));
-    Pick(settings.ChildOrThrow(IDC_RESOLUTION_LIST), L"160x120");
+    PickListRow(settings.ChildOrThrow(IDC_DEVICE_LIST), app.WebcamName(L"twosizes"));
+    PickListRow(settings.ChildOrThrow(IDC_RESOLUTION_LIST), L"160x120");
     Sleep(300);
     settings.ChildOrThrow(IDOK).Click();
     app.WaitForNoWindow(kSettings);
@@ -385,7 +303,7 @@ TEST(Recording, AResolutionChosenWhileRecordingEndsTheFileAtTheOldSize) {
     settings = app.WaitForWindow(kSettings);
     Window resolutions = settings.ChildOrThrow(IDC_RESOLUTION_LIST);
     Sleep(500);  // frames keep coming while the dialog is up
-    Pick(resolutions, L"320x240");
+    PickListRow(resolutions, L"320x240");
     EXPECT_TRUE(ShowsRecording(dialog, false, false)) << "with Settings open";
     settings.ChildOrThrow(IDOK).Click();
     app.WaitForNoWindow(kSettings);

@@ -15,6 +15,22 @@ RunOptions CameraRun(const std::wstring& pattern) {
     return options;
 }
 
+int RowOf(const Window& list, const std::wstring& text) {
+    std::vector<std::wstring> rows = ListBoxItems(list);
+    auto found = std::find(rows.begin(), rows.end(), text);
+    if (found == rows.end())
+        throw Error("no row \"" + Narrow(text) + "\" in " + list.Describe() + ": " + testing::PrintToString(rows));
+    return int(found - rows.begin());
+}
+
+void PickListRow(const Window& list, const std::wstring& text) {
+    WaitUntil([&] {
+        std::vector<std::wstring> rows = ListBoxItems(list);
+        return std::find(rows.begin(), rows.end(), text) != rows.end();
+    }, 10s);
+    SelectListBoxItem(list, RowOf(list, text));
+}
+
 bool IsFolder(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

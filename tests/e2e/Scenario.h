@@ -48,6 +48,11 @@ std::optional<int> StillIndex(const std::wstring& name, const std::wstring& pref
 // Waits until the folder holds `count` files (a little longer, to see none more come); its files.
 std::vector<std::wstring> WaitForFiles(const std::wstring& folder, size_t count, Duration timeout = 15s);
 
+// The row of a list box that shows `text`; throws when none does.
+int RowOf(const Window& list, const std::wstring& text);
+// Waits for the row to be listed, then picks it as a user's click does.
+void PickListRow(const Window& list, const std::wstring& text);
+
 // The control with the focus once the main window is the active one (as it is for a user who
 // types into it), or null.
 Window FocusOf(const App& app);

@@ -4,9 +4,8 @@
 // (wineboot --end-session), so the program meets it as on Windows. The recording is read back
 // afterwards: whole, in each format.
 #include <gtest/gtest.h>
-#include "recording/AviWriter.h"
 #include "res/SettingsResource.h"
-#include "tests/avi/AviTestSupport.h"
+#include "tests/e2e/Recordings.h"
 #include "tests/e2e/Scenario.h"
 #include "video/LycApi.h"
 
@@ -90,37 +89,12 @@ void ChooseFormat(const App& app, const Window& dialog, int choice) {
     if (chosen != choice) throw Error("format " + std::to_string(choice) + " not chosen");
 }
 
-bool EndsWith(const std::wstring& name, const std::wstring& end) {
-    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
-}
-
-// Every frame AVIFile counts reads back as a 24-bit frame of the FK40's size, and the RIFF form is
-// whole with its index (a reader may rebuild a missing index, so reading alone would not show a cut file).
-testing::AssertionResult IsWholeAvi(const std::wstring& path) {
-    AviContents avi = ReadAvi(path);
-    if (!avi.opened || !avi.hasVideo)
-        return testing::AssertionFailure() << (avi.opened ? "no video stream" : "AVIFile cannot open it") << " ("
-                                           << FileSize(path) << " bytes)";
-    const size_t frameBytes = size_t(kLycWidth * 3 + 3) / 4 * 4 * kLycHeight;
-    if (avi.frames.empty() || avi.frames.size() != avi.info.dwLength)
-        return testing::AssertionFailure() << avi.frames.size() << " frames read of " << avi.info.dwLength;
-    for (size_t i = 0; i < avi.frames.size(); ++i)
-        if (avi.frames[i].size() != frameBytes)
-            return testing::AssertionFailure() << "frame " << i << " has " << avi.frames[i].size() << " bytes";
-    if (!AviFileFinished(path, avi.info.dwLength))
-        return testing::AssertionFailure() << "the RIFF form of " << FileSize(path) << " bytes is not whole";
-    return testing::AssertionSuccess();
-}
-
 // The stream begins with its sequence header and ends with the sequence end code 00 00 01 B7.
 testing::AssertionResult IsWholeMpeg(const std::wstring& path) {
     const std::string f = ReadBytes(path);
-    auto codeAt = [&](size_t at, uint8_t code) {
-        return f.size() >= at + 4 && f[at] == 0 && f[at + 1] == 0 && f[at + 2] == 1 && uint8_t(f[at + 3]) == code;
-    };
     if (f.find(std::string("\0\0\1\xB3", 4)) == std::string::npos)
         return testing::AssertionFailure() << "no sequence header in " << f.size() << " bytes";
-    if (!codeAt(f.size() - 4, 0xB7))
+    if (f.size() < 4 || !StartCodeAt(f, f.size() - 4, 0xB7))
         return testing::AssertionFailure() << "no end code at the end of " << f.size() << " bytes";
     return testing::AssertionSuccess();
 }
@@ -158,7 +132,12 @@ TEST_P(SessionEnd, WhileRecordingLeavesTheFileWhole) {
     ASSERT_EQ(files.size(), 1u) << testing::PrintToString(files);
     ASSERT_TRUE(EndsWith(files[0], format.extension)) << Narrow(files[0]);
     const std::wstring path = images + L"\\" + files[0];
-    EXPECT_TRUE(format.choice == 0 ? IsWholeAvi(path) : IsWholeMpeg(path)) << Narrow(files[0]);
+    std::vector<Bitmap> frames;
+    if (format.choice == 0) {
+        EXPECT_TRUE(IsFinishedAvi(path, kLycWidth, kLycHeight, &frames)) << Narrow(files[0]);
+    } else {
+        EXPECT_TRUE(IsWholeMpeg(path)) << Narrow(files[0]);
+    }
 }
 
 // The second run starts in the Wine session that the first one ended: the session stays usable.

@@ -113,14 +113,6 @@ void ExpectTemplate(const Window& dialog, const TemplateControl (&controls)[N], 
 
 using Rows = std::vector<std::wstring>;
 
-int RowOf(const Window& list, const std::wstring& text) {
-    Rows rows = ListBoxItems(list);
-    auto found = std::find(rows.begin(), rows.end(), text);
-    if (found == rows.end())
-        throw Error("no row \"" + Narrow(text) + "\" in " + list.Describe() + ": " + testing::PrintToString(rows));
-    return int(found - rows.begin());
-}
-
 bool Lists(const Window& list, const std::wstring& text) {
     Rows rows = ListBoxItems(list);
     return std::find(rows.begin(), rows.end(), text) != rows.end();
