@@ -1,5 +1,6 @@
 #include "cloud/MetadataReader.h"
 #include <windows.h>
+#include <io.h>
 #include <share.h>
 #include <cstdio>
 #include <string>
@@ -23,10 +24,11 @@ std::wstring DecodeLine(const std::string& line) {
 }
 
 // Up to kLinesRead lines ended by LF (not kept); one CR before the LF is dropped. A last line
-// without LF counts; a read error ends the file where it happened.
-std::vector<std::string> ReadLines(FILE* file) {
-    std::vector<std::string> lines;
+// without LF counts; a read error ends the file where it happened. False, once more than
+// kMaxMetaFileBytes come: the file grew past the bound after it was opened.
+bool ReadLines(FILE* file, std::vector<std::string>& lines) {
     std::string current;
+    long long total = 0;
     char buffer[4096];
     auto finish = [&] {
         if (!current.empty() && current.back() == '\r') current.pop_back();
@@ -36,6 +38,8 @@ std::vector<std::string> ReadLines(FILE* file) {
     while (lines.size() < kLinesRead) {
         const size_t got = std::fread(buffer, 1, sizeof buffer, file);
         if (got == 0) break;
+        total += static_cast<long long>(got);
+        if (total > kMaxMetaFileBytes) return false;
         for (size_t i = 0; i < got && lines.size() < kLinesRead; ++i) {
             if (buffer[i] == '\n') {
                 finish();
@@ -45,7 +49,7 @@ std::vector<std::string> ReadLines(FILE* file) {
         }
     }
     if (!current.empty() && lines.size() < kLinesRead) finish();
-    return lines;
+    return true;
 }
 
 }  // namespace
@@ -58,8 +62,10 @@ ImageMetadata ReadMetaFile(const std::wstring& metadataFolder, const std::wstrin
     // Binary, so that a byte 0x1A in an old file does not end the reading and CR is handled here.
     FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
     if (!file) return record;
-    const std::vector<std::string> lines = ReadLines(file);
+    std::vector<std::string> lines;
+    const bool read = _filelengthi64(_fileno(file)) <= kMaxMetaFileBytes && ReadLines(file, lines);
     std::fclose(file);
+    if (!read) return record;
     std::wstring* const members[] = {
         &record.facility, &record.location,      &record.operatorName,       &record.serial,
         &record.model,    &record.endoscopeType, &record.recommendedActions, &record.comments,

@@ -86,12 +86,16 @@ bool CLumetraDlg::ProfileFolder(std::wstring& folder) {
 }
 
 void CLumetraDlg::MakeFolders(const std::wstring& imagesFolder) {
-    // Failures show later, as failed captures.
     m_imagesFolder = imagesFolder;
-    ::CreateDirectoryW(m_imagesFolder.c_str(), nullptr);
     m_referenceFolder = m_imagesFolder + L"\\ReferenceImages\\";
-    ::CreateDirectoryW(m_referenceFolder.c_str(), nullptr);
     m_metadataFolder = m_imagesFolder + L"\\metadata\\";
+    MakeMissingFolders();
+}
+
+void CLumetraDlg::MakeMissingFolders() {
+    // Failures show later, as failed captures. A folder that exists already is fine.
+    ::CreateDirectoryW(m_imagesFolder.c_str(), nullptr);
+    ::CreateDirectoryW(m_referenceFolder.c_str(), nullptr);
     ::CreateDirectoryW(m_metadataFolder.c_str(), nullptr);
     ::SetFileAttributesW(m_metadataFolder.c_str(), FILE_ATTRIBUTE_HIDDEN);
 }

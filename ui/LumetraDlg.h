@@ -10,6 +10,7 @@
 #include "ui/ReferenceDisplay.h"
 #include "ui/TestDetailsPanel.h"
 #include "ui/VideoDisplay.h"
+#include <cstdlib>
 #include <ctime>
 
 // Graph events of the webcams (the number is the system's WM_CANCELMODE, which this dialog thus
@@ -42,8 +43,9 @@ public:
     // finished the operator is told, at once or (reportNow false: from within a paint, where a
     // modal box would paint the live view again mid-paint) once the dialog's messages run.
     void StopRecording(bool reportNow = true);
-    // Before the process ends: the recording finished, every source closed, the live one too.
-    // Once: a close after a session end (or a second session end) closes nothing again.
+    // Before the process ends: the recording finished, every source closed, the live one too,
+    // and only then the box of a recording that could not be finished. Once: a close after a
+    // session end (or a second session end, or either while that box is up) closes nothing again.
     void CloseDevices();
     // Empties the test-details panel, then shows text (the service's UTF-8) in the banner.
     void SetBannerText(std::string text);
@@ -102,6 +104,8 @@ protected:
     virtual void RunLogin();
     // Owns the client from now on; the previous one is deleted.
     void TakeClient(CendraClient* client);
+    // Seam for tests: how the close ends the process.
+    virtual void EndProcess(int exitCode) { std::exit(exitCode); }
     // Every message box of the dialog, owned by it.
     virtual int ShowMessage(const wchar_t* text, const wchar_t* caption, UINT type) {
         return MessageBox(text, caption, type);
@@ -110,6 +114,9 @@ protected:
     // Start-up.
     void ActivateFirstSource();
     void MakeFolders(const std::wstring& imagesFolder);
+    // The images folder and its reference and metadata folders, made where missing: an operator
+    // may have moved one away since. Before every still and recording, as at start-up.
+    void MakeMissingFolders();
     void ShowLogo();
     void ShowFailedDevices(const std::vector<VideoSource*>& failed);
     void UpdateClock();

@@ -46,6 +46,7 @@ BOOL CLumetraDlg::CaptureImage(BOOL asReference) {
     ImageMetadata details;
     // Without a folder the path would name the drive's root; without a painted frame, nothing.
     if (!folder.empty() && bitmap) {
+        MakeMissingFolders();
         std::wstring timestamp = CTime(Now()).Format(L"%Y%m%d%H%M%S").str();
         stem = MakeCaptureStem(timestamp, m_filePrefix, m_fileIndex, [&](const std::wstring& s) {
             return Exists(folder + L"\\" + s + L".bmp") || Exists(m_metadataFolder + L"\\" + s + L".meta");
@@ -163,6 +164,9 @@ void CLumetraDlg::ShowRecordingError() {
 void CLumetraDlg::StartRecording() {
     m_captureVideoButton.SetColors(RGB(1, 1, 1), RGB(255, 0, 0));
     m_captureVideoButton.SetWindowText(L"Stop Capture");
+    // Without a painted frame there is no size to record at, and no folder means no file.
+    const bool canStart = m_videoDisplay.GetBitmap() && !m_imagesFolder.empty();
+    if (canStart) MakeMissingFolders();
     std::wstring timestamp = CTime(Now()).Format(L"%Y%m%d%H%M%S").str();
     RecordingFormat format = RecordingFormatOf(m_videoDisplay.videoFormat);
     m_videoDisplay.doubleFrames = format.doubleFrames;
@@ -175,8 +179,7 @@ void CLumetraDlg::StartRecording() {
     int bits = m_videoDisplay.resolution ? m_videoDisplay.resolution->bitsPerPixel : 24;
     m_recorder = NewRecorder(path, m_videoDisplay.width, m_videoDisplay.height, bits, m_videoDisplay.videoFormat);
     int period = std::max<int>(static_cast<int>(m_videoDisplay.msBetweenPaints), 16);
-    // Without a painted frame there is no size to record at, and no folder means no file.
-    bool started = m_videoDisplay.GetBitmap() && !m_imagesFolder.empty() && m_recorder->Start(path, period);
+    bool started = canStart && m_recorder->Start(path, period);
     if (!started) {
         FinishRecording();  // which leaves no file: nothing was written
         ShowRecordingError();

@@ -198,20 +198,23 @@ void CLumetraDlg::OnFileLocation() {
 }
 
 void CLumetraDlg::CloseDevices() {
-    // Marked at once: the failure box of the stop runs messages, and a close or a session end
-    // among them must not start the steps again.
+    // Marked at once: the failure box below runs messages, and a close or a session end among
+    // them must not start the steps again.
     if (m_devicesClosed) return;
     m_devicesClosed = true;
-    StopRecording();  // the file is finished before the process ends
+    const bool finished = FinishRecording();  // the file is finished before the process ends
     std::vector<VideoSource*> closed = m_provider->CloseAllSources();
     // A live source the list no longer holds (a lost webcam) still has its graph.
     VideoSource* live = m_videoDisplay.source;
     if (live && std::find(closed.begin(), closed.end(), live) == closed.end()) live->Close();
+    // Only now: while the box is up the process may end (a session end, a close), and by then
+    // every camera must be let go.
+    if (!finished) ShowRecordingError();
 }
 
 void CLumetraDlg::OnClose() {
     CloseDevices();
-    std::exit(0);
+    EndProcess(0);
 }
 
 // The operator's intent wins: the session may end. Cleaning up waits for WM_ENDSESSION.

@@ -140,6 +140,9 @@ void CVideoDisplay::OnPaint() {
         // picture, which may be another camera's.
         DropPicture();
         PaintBlack();
+        // A source publishes its device's first frame in UpdateFrame: without this call one that
+        // had none when it started would never show one. A source without a format was never opened.
+        if (r && source->UpdateFrame() == UpdateFrameRemoteCapture && owner) RequestCapture();
         return;
     }
 

@@ -4,7 +4,8 @@
 // until the source's next UpdateFrame, which this view calls only after the frame was copied and
 // fed. The DIB section holds a frame of the current source or does not exist: a change of source
 // or resolution, or a paint that finds no frame, deletes it, and the view paints black until the
-// next frame. Still captures and recordings take a missing bitmap for no picture.
+// next frame. Such a paint still calls UpdateFrame, in which a source publishes its first frame.
+// Still captures and recordings take a missing bitmap for no picture.
 #pragma once
 #include "framework/Framework.h"
 #include "video/VideoSource.h"

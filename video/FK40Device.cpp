@@ -139,11 +139,14 @@ UINT FK40Device::CaptureThreadProc(LPVOID param) {
 void FK40Device::SwapBuffers() {
     CSingleLock lock(&m_frameLock, TRUE);
     m_front = !m_front;
+    m_delivered = true;
 }
 
 VideoFrame* FK40Device::CopyFrame() {
-    auto* copy = new VideoFrame[m_bgrSize];
+    // Allocated before the lock, which the worker's swap waits for.
+    std::unique_ptr<VideoFrame[]> copy(new VideoFrame[m_bgrSize]);
     CSingleLock lock(&m_frameLock, TRUE);
-    std::memcpy(copy, m_front ? m_bufferB : m_bufferA, m_bgrSize);
-    return copy;
+    if (!m_delivered) return nullptr;
+    std::memcpy(copy.get(), m_front ? m_bufferB : m_bufferA, m_bgrSize);
+    return copy.release();
 }

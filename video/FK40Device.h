@@ -26,7 +26,8 @@ public:
 
     // 1 once the camera was started.
     int IsConnected() const { return m_present; }
-    // A new heap copy (release with delete[]) of the front buffer's picture.
+    // A new heap copy (release with delete[]) of the front buffer's picture; null until the
+    // worker has converted the first frame the library returned (the buffers' zeros are no picture).
     VideoFrame* CopyFrame();
 
     // Clears the running flag, calls LYC_Term (once) and waits up to 5000 ms for the worker to
@@ -55,6 +56,7 @@ private:
     VideoFrame* m_bufferA;
     VideoFrame* m_bufferB;
     std::atomic<bool> m_front{false};  // false: A is the front buffer, B the one the worker writes
+    bool m_delivered = false;          // the front buffer holds a converted frame; under the lock
     int m_width = kFK40Width;
     int m_height = kFK40Height;
     int m_bgrSize;

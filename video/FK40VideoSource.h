@@ -1,5 +1,6 @@
 // The FK40 camera as a video source: a private copy of the device's front buffer, refreshed at
-// most once every 16 ms. The camera has one fixed format and captures from the device's creation.
+// most once every 16 ms. The camera has one fixed format and captures from the device's creation;
+// until its first frame the source has no copy, so GetFrame gives null.
 #pragma once
 #include "video/VideoSource.h"
 

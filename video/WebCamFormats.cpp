@@ -12,6 +12,9 @@ std::string ResolutionLabel(int width, int height) {
 long long BgrFrameBytes(int width, int height) {
     if (width <= 0 || height <= 0) return -1;
     const long long stride = (static_cast<long long>(width) * 3 + 3) & ~3LL;
+    // Rows of up to 3 x 2^31 bytes, up to 2^31 of them: the product need not fit, and a signed
+    // overflow would be undefined.
+    if (stride > LLONG_MAX / height) return LLONG_MAX;
     return stride * height;
 }
 
@@ -93,7 +96,8 @@ bool FrameLayoutFromMediaType(const AM_MEDIA_TYPE& mt, FrameLayout& layout) {
     // A sample larger than any listed format is refused before its sizes overflow.
     const long long stride = (static_cast<long long>(bmi.biWidth) * bits + 31) / 32 * 4;
     const long long rows = std::abs(static_cast<long long>(bmi.biHeight));
-    if (stride * rows > kMaxWebCamFrameBytes) return false;
+    // The stride first: rows of up to 3 x 2^31 bytes times up to 2^31 rows need not fit in 64 bits.
+    if (stride > kMaxWebCamFrameBytes || stride * rows > kMaxWebCamFrameBytes) return false;
     const RECT& target = vih->rcTarget;
     bool hasTarget = target.right > target.left && target.bottom > target.top;
     if (hasTarget && (target.left != 0 || target.top != 0)) return false;

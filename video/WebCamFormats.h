@@ -29,7 +29,8 @@ struct WebCamFormatSelection {
 // 7680 x 4320 (95 MiB). Below it every size the program computes from the frame (width x height x
 // 3, stride x height, a row's bits) fits a 32-bit int.
 constexpr long long kMaxWebCamFrameBytes = 128LL << 20;
-// The padded BGR24 frame of a width x height picture, in 64 bits; -1 when a side is not positive.
+// The padded BGR24 frame of a width x height picture, in 64 bits; -1 when a side is not positive,
+// LLONG_MAX when the frame does not fit in 64 bits.
 long long BgrFrameBytes(int width, int height);
 
 // Keeps the YUY2 and MJPG video formats with a FORMAT_VideoInfo header and a frame within

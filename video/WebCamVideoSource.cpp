@@ -74,7 +74,7 @@ void WebCamVideoSource::DeviceLost() {
     ReleaseGraph();
 }
 
-VideoFrame* WebCamVideoSource::GetFrame(unsigned char*) { return m_running ? m_front : nullptr; }
+VideoFrame* WebCamVideoSource::GetFrame(unsigned char*) { return m_running && m_delivered ? m_front : nullptr; }
 
 int WebCamVideoSource::UpdateFrame() {
     // A webcam never asks for a remote capture (10): no device sends such a request.
@@ -84,6 +84,7 @@ int WebCamVideoSource::UpdateFrame() {
     if (m_fresh) {
         std::swap(m_front, m_pending);
         m_fresh = false;
+        m_delivered = true;
     }
     return 1;
 }
@@ -129,6 +130,7 @@ void WebCamVideoSource::Open(VideoResolution* resolution) {
     m_pending = m_frames[1].data();
     m_back = m_frames[2].data();
     m_fresh = false;
+    m_delivered = false;
 
     ComPtr<IGraphBuilder> graph;
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&graph));

@@ -52,7 +52,8 @@ public:
     // Start before any successful Open returns 0 and does nothing.
     int Start() override;
     int Stop() override;
-    // The frame published by the last UpdateFrame, unchanged until the next one; null unless running.
+    // The frame published by the last UpdateFrame, unchanged until the next one; null unless
+    // running, and until an UpdateFrame has published a sample of the graph built by Open.
     VideoFrame* GetFrame(unsigned char* unused) override;
     // 1 on every call while running (the newest complete sample becomes the frame), else 0.
     int UpdateFrame() override;
@@ -91,6 +92,7 @@ private:
     uint8_t* m_pending = nullptr;
     uint8_t* m_back = nullptr;
     bool m_fresh = false;
+    bool m_delivered = false;  // the front frame holds a sample since the last Open
     int m_width = 0;
     int m_height = 0;
     int m_frameSize = 0;

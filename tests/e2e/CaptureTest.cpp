@@ -147,7 +147,7 @@ testing::AssertionResult ShowsFramed(Window view, COLORREF colour, int tolerance
                                        << " inside near the colour; " << testing::PrintToString(p);
 }
 
-TEST(Capture, ReferenceCaptureShowsThePictureClearBlanksItAndAMissingFolderFailsACapture) {
+TEST(Capture, ReferenceCaptureShowsThePictureClearBlanksItAndAStillMakesItsFoldersAgain) {
     const int y = 1800, u = 2600, v = 1500;
     RunOptions options = CameraRun(L"uniform");
     options.environment[L"" LYC_STANDIN_Y] = std::to_wstring(y);
@@ -178,20 +178,29 @@ TEST(Capture, ReferenceCaptureShowsThePictureClearBlanksItAndAMissingFolderFails
     dialog.ChildOrThrow(kClear).Click();
     EXPECT_TRUE(ShowsFramed(reference, RGB(0, 0, 0), 0));
 
-    // The images folder removed behind the program's back.
-    std::vector<std::wstring> profileFiles = FileNames(ProfileFolder());
+    // The folders moved away behind the program's back: the next still makes them again.
     ASSERT_TRUE(DeleteFileW((folder + L"\\" + captured[0]).c_str()));
     for (const std::wstring& gone : {folder, ImagesFolder() + L"\\metadata", ImagesFolder()})
         ASSERT_TRUE(RemoveDirectoryW(gone.c_str())) << Narrow(gone);
     live.PressKey(VK_SPACE);
-    EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
-    EXPECT_TRUE(WaitUntil([&] {
-        std::wstring status = StatusText(dialog);
-        return std::all_of(status.begin(), status.end(), [](wchar_t c) { return c == L' '; });
-    }, 5s)) << "\"" << Narrow(StatusText(dialog)) << "\"";
-    EXPECT_FALSE(IsFolder(ImagesFolder()));
-    EXPECT_EQ(FileNames(ProfileFolder()), profileFiles);
-    EXPECT_FALSE(app.FindWindow({L"#32770", L"Capture Error"})) << "a second box";
+    EXPECT_EQ(WaitForFiles(ImagesFolder(), 1).size(), 1u);
+    EXPECT_TRUE(IsFolder(folder));
+    EXPECT_TRUE(IsFolder(ImagesFolder() + L"\\metadata"));
+
+    // A file left where the images folder was: none can be made there, and a still fails.
+    {
+        FolderReplacedByFile replaced(ImagesFolder());
+        std::vector<std::wstring> profileFiles = FileNames(ProfileFolder());
+        live.PressKey(VK_SPACE);
+        EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
+        EXPECT_TRUE(WaitUntil([&] {
+            std::wstring status = StatusText(dialog);
+            return std::all_of(status.begin(), status.end(), [](wchar_t c) { return c == L' '; });
+        }, 5s)) << "\"" << Narrow(StatusText(dialog)) << "\"";
+        EXPECT_TRUE(IsFile(ImagesFolder()) && ReadBytes(ImagesFolder()).empty()) << "the file in its place changed";
+        EXPECT_EQ(FileNames(ProfileFolder()), profileFiles);
+        EXPECT_FALSE(app.FindWindow({L"#32770", L"Capture Error"})) << "a second box";
+    }
 }
 
 }  // namespace

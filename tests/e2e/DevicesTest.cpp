@@ -3,6 +3,8 @@
 // webcams to itself.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <map>
+#include "standins/fk40/LycStandin.h"
 #include "tests/e2e/Scenario.h"
 
 using namespace e2e;
@@ -148,37 +150,52 @@ void ChooseInSettings(const App& app, const Window& dialog, const std::wstring& 
     app.WaitForNoWindow(settingsQuery);
 }
 
-// Once the live device shows nothing, nothing of what it or another camera showed before is kept:
-// the live view turns black and a still fails with its box, leaving no file.
+// Once the live device shows nothing, nothing of what it or another camera showed before is kept,
+// and nothing stands in for a picture it never delivered: the live view is black, and a still, a
+// reference and a recording each fail with their box, leaving no file.
 TEST(Devices, ALiveDeviceThatShowsNothingLeavesNoPictureToCapture) {
+    constexpr int kCaptureVideo = 1041;
+    const wchar_t kRecordErrorText[] = L"Could not record video. Please ensure write access to destination directory.";
+    enum Act { Nothing, ChooseTheWebcam, LoseTheWebcam };
     struct Case {
         const char* name;
         bool camera;
-        Webcam webcam;
+        std::vector<Webcam> webcams;
+        std::map<std::wstring, std::wstring> environment;
+        Act act;  // after the first picture, when there is one to wait for
         bool needsNoDecoder;
     } const cases[] = {
-        {"the camera, then a webcam that delivers nothing chosen", true, {L"mjpg", L"MJPG 640x480", false}, true},
-        {"the only webcam unplugged", false, {L"only", L"YUY2 320x240", false}, false},
+        {"the camera, then a webcam that delivers nothing chosen", true, {{L"mjpg", L"MJPG 640x480", false}}, {},
+         ChooseTheWebcam, true},
+        {"the only webcam unplugged", false, {{L"only", L"YUY2 320x240", false}}, {}, LoseTheWebcam, false},
+        {"the camera, which delivers no frame", true, {}, {{L"" LYC_STANDIN_FPS, L"0"}}, Nothing, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.needsNoDecoder && HaveMjpegDecoder())
             continue;  // the system shows motion JPEG: that webcam delivers
-        RunOptions options = WebcamRun({c.webcam});
+        RunOptions options = WebcamRun(c.webcams);
         options.camera = c.camera;
+        options.environment = c.environment;
         App app(options);
         Window dialog = app.WaitForWindow(kMainDialog);
         Window live = dialog.ChildOrThrow(kLiveView);
-        ASSERT_TRUE(Streams(live));
-        if (c.camera)
-            ChooseInSettings(app, dialog, app.WebcamName(c.webcam.name));
-        else
-            app.LoseWebcam(c.webcam.name);
+        if (c.act != Nothing) {
+            ASSERT_TRUE(Streams(live));
+            if (c.act == ChooseTheWebcam)
+                ChooseInSettings(app, dialog, app.WebcamName(c.webcams[0].name));
+            else
+                app.LoseWebcam(c.webcams[0].name);
+        } else {
+            Sleep(1000);  // time enough to show a frame, were there one
+        }
         EXPECT_TRUE(TurnsBlack(live));
         live.PressKey(VK_SPACE);
         EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
         dialog.ChildOrThrow(kCaptureReference).Click();
         EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
+        dialog.ChildOrThrow(kCaptureVideo).Click();
+        EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kRecordErrorText);
         EXPECT_TRUE(FileNames(ImagesFolder()).empty()) << testing::PrintToString(FileNames(ImagesFolder()));
         EXPECT_TRUE(FileNames(ImagesFolder() + L"\\ReferenceImages").empty());
         EXPECT_TRUE(app.Running()) << app.Describe();

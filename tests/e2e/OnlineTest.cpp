@@ -154,14 +154,24 @@ TEST(Online, ACaptureNeedsEveryDetailAndWritesThemBesideTheStill) {
     EXPECT_EQ(fields, expected);
     EXPECT_TRUE(ShowsText(status, kCapturedNotice));
 
-    // Without its metadata folder a still cannot be whole: neither file stays.
-    for (const std::wstring& name : FileNames(metadata))
-        ASSERT_TRUE(DeleteFileW((metadata + L"\\" + name).c_str()));
-    ASSERT_TRUE(RemoveDirectoryW(metadata.c_str()));
+    // The metadata folder moved away: the next still makes it again, hidden, with its .meta.
+    RemoveFolder(metadata);
     PressSpace(app);
-    EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
-    EXPECT_EQ(FileNames(images), stills);
-    EXPECT_FALSE(IsFolder(metadata));
+    std::vector<std::wstring> more = WaitForFiles(images, 2);
+    ASSERT_EQ(more.size(), 2u) << testing::PrintToString(more);
+    const std::wstring next = more[0] == stills[0] ? more[1] : more[0];
+    EXPECT_TRUE(IsFolder(metadata));
+    if (KeepsHiddenAttribute(ProfileFolder()))
+        EXPECT_TRUE(IsHidden(metadata));
+    EXPECT_EQ(FileNames(metadata), std::vector<std::wstring>{MetaPathOf(images, next).substr(metadata.size() + 1)});
+
+    // With a file where the metadata folder was, a still cannot be whole: neither file stays.
+    {
+        FolderReplacedByFile replaced(metadata);
+        PressSpace(app);
+        EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
+        EXPECT_EQ(FileNames(images), (std::vector<std::wstring>{more[0], more[1], L"metadata"}));
+    }
     EXPECT_TRUE(app.Running());
 }
 

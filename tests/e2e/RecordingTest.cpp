@@ -175,50 +175,6 @@ TEST(Recording, TheButtonTheSpaceBarAtItAndClosingTheWindowEachEndOneRecording) 
     EXPECT_TRUE(IsUniformRecording(images + L"\\" + closed[0], &frames));
 }
 
-// Removes a folder that holds only folders and files.
-void RemoveFolder(const std::wstring& path) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName, full = path + L"\\" + name;
-            if (name == L"." || name == L"..")
-                continue;
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolder(full);
-            else
-                DeleteFileW(full.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!RemoveDirectoryW(path.c_str()))
-        throw Error("cannot remove " + Narrow(path));
-}
-
-// The images folder replaced by a plain file of its name (permissions would not stop a root user)
-// until destroyed, when an empty folder is put back.
-class FolderReplacedByFile {
-public:
-    explicit FolderReplacedByFile(const std::wstring& path) : m_path(path) {
-        RemoveFolder(path);
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            throw Error("cannot make a file " + Narrow(path));
-        CloseHandle(file);
-    }
-    ~FolderReplacedByFile() {
-        DeleteFileW(m_path.c_str());
-        CreateDirectoryW(m_path.c_str(), nullptr);
-    }
-    FolderReplacedByFile(const FolderReplacedByFile&) = delete;
-    FolderReplacedByFile& operator=(const FolderReplacedByFile&) = delete;
-
-private:
-    std::wstring m_path;
-};
-
 // Whether the four bytes at `at` are the start code 00 00 01 `code`.
 TEST(Recording, AnUnwritableDestinationRefusesOneAndTheFormatChosenInSettingsMakesTheNext) {
     App app(UniformCameraRun());

@@ -253,4 +253,38 @@ bool KeepsHiddenAttribute(const std::wstring& parent) {
     return kept;
 }
 
+void RemoveFolder(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName, full = path + L"\\" + name;
+            if (name == L"." || name == L"..")
+                continue;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolder(full);
+            else
+                DeleteFileW(full.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryW(path.c_str()))
+        throw Error("cannot remove " + Narrow(path));
+}
+
+FolderReplacedByFile::FolderReplacedByFile(const std::wstring& path) : m_path(path) {
+    RemoveFolder(path);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw Error("cannot make a file " + Narrow(path));
+    CloseHandle(file);
+}
+
+FolderReplacedByFile::~FolderReplacedByFile() {
+    DeleteFileW(m_path.c_str());
+    CreateDirectoryW(m_path.c_str(), nullptr);
+}
+
 }  // namespace e2e

@@ -43,6 +43,22 @@ bool IsFile(const std::wstring& path);
 // Names of the files (not folders) in a folder, sorted; none when the folder does not exist.
 std::vector<std::wstring> FileNames(const std::wstring& folder);
 
+// Removes a folder that holds only folders and files; throws when it cannot.
+void RemoveFolder(const std::wstring& path);
+
+// A folder replaced by a plain file of its name (permissions would not stop a root user), as an
+// operator may leave one, until destroyed, when an empty folder is put back.
+class FolderReplacedByFile {
+public:
+    explicit FolderReplacedByFile(const std::wstring& path);
+    ~FolderReplacedByFile();
+    FolderReplacedByFile(const FolderReplacedByFile&) = delete;
+    FolderReplacedByFile& operator=(const FolderReplacedByFile&) = delete;
+
+private:
+    std::wstring m_path;
+};
+
 // A still's name is <14 digits>_<prefix>_<n>.bmp: n, when `name` is one with this prefix.
 std::optional<int> StillIndex(const std::wstring& name, const std::wstring& prefix);
 // Waits until the folder holds `count` files (a little longer, to see none more come); its files.

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <string>
 #include <vector>
 #include "cloud/MetadataReader.h"
@@ -52,6 +53,16 @@ ImageMetadata FromNumbered(int count) {
                               &m.comments,      &m.testResult,         &m.testDate,     &m.testTime};
     for (int i = 0; i < count && i < 11; ++i) *byLine[i] = L"v" + std::to_wstring(i + 1);
     return m;
+}
+
+// Makes the file `size` bytes long, zeros behind what it held, without writing them.
+bool ExtendTo(const std::wstring& path, long long size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    const bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    return CloseHandle(file) && ok;
 }
 
 class MetaFile : public ::testing::Test {
@@ -199,4 +210,40 @@ TEST_F(MetaFile, LongLine) {
     EXPECT_EQ(m.facility, L"first");
     EXPECT_EQ(m.location, WidenString(longLine));
     EXPECT_EQ(m.operatorName, L"third");
+}
+
+// A file above the bound is not read at all, whatever it starts with; up to it, lines of any length are.
+TEST_F(MetaFile, SizeBound) {
+    const std::string longLine(100000, 'x');
+    ImageMetadata withLongLine;
+    withLongLine.facility = L"v1";
+    withLongLine.location = WidenString(longLine);
+    withLongLine.operatorName = L"v3";
+    ImageMetadata oneFullLine;
+    oneFullLine.facility = std::wstring(static_cast<size_t>(kMaxMetaFileBytes), L'\0');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        long long size;  // extended with zeros to this length; 0: as written
+        ImageMetadata want;
+    } cases[] = {
+        // Thirteen lines: the reader has all it takes long before the end of the file.
+        {"13 lines, then zeros to just over the bound", Lines(Numbered(13)), kMaxMetaFileBytes + 1, {}},
+        {"13 lines, then zeros to the bound", Lines(Numbered(13)), kMaxMetaFileBytes, FromNumbered(11)},
+        {"one line of zeros over the bound", "", kMaxMetaFileBytes + 1, {}},
+        {"one line of zeros up to the bound", "", kMaxMetaFileBytes, oneFullLine},
+        {"a 100 KB line", Lines({"v1", longLine, "v3"}), 0, withLongLine},
+    };
+    for (const Case& c : cases) {
+        const std::wstring path = Folder() + L"b.meta";
+        ASSERT_TRUE(WriteBytes(path, c.bytes)) << c.what;
+        if (c.size) {
+            ASSERT_TRUE(ExtendTo(path, c.size)) << c.what;
+        }
+        const ImageMetadata got = ReadMetaFile(Folder(), L"b.bmp");
+        // Not EXPECT_EQ: a megabyte-long member would flood the log.
+        EXPECT_TRUE(Members(got) == Members(c.want))
+            << c.what << ": first member of " << got.facility.size() << " characters, second of "
+            << got.location.size();
+    }
 }

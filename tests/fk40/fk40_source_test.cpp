@@ -41,7 +41,7 @@ TEST_F(Source, TakesANewCopyAtMostEvery16Ms) {
             // Let the camera move on, so that a new copy differs from the one shown.
             ASSERT_TRUE(WaitUntil([&] {
                 std::unique_ptr<VideoFrame[]> peek(device->CopyFrame());
-                return peek[0] != 0 && peek[0] != shown;
+                return peek && peek[0] != 0 && peek[0] != shown;
             }));
         }
         source.now = step.now;
@@ -54,6 +54,47 @@ TEST_F(Source, TakesANewCopyAtMostEvery16Ms) {
             EXPECT_EQ(after, before);
             EXPECT_EQ(after[0], shown);
         }
+    }
+}
+
+// A camera whose library has delivered nothing gives no frame, however often the source updates:
+// for good when no frame ever comes, until the first one when it comes late.
+TEST_F(Source, NoFrameUntilTheCameraDeliversOne) {
+    struct Case {
+        const char* what;
+        bool late;  // the frame call is held, then released
+    } const cases[] = {{"no frame at all", false}, {"a late first frame", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string hold = "Local\\lumetra_fk40_late_" + std::to_string(GetCurrentProcessId());
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, hold.c_str());
+        ASSERT_TRUE(release);
+        Set(LYC_STANDIN_PATTERN, "uniform");
+        Set(LYC_STANDIN_Y, "4095");  // white
+        Set(c.late ? LYC_STANDIN_HOLD : LYC_STANDIN_FPS, c.late ? hold.c_str() : "0");
+        FK40DevicePtr device(new FK40Device);
+        ClockedSource source(device.get());
+        ASSERT_TRUE(WaitForCall("LYC_GetIndex"));
+        for (DWORD now = 1000; now < 1200; now += 20) {
+            source.now = now;
+            EXPECT_EQ(source.UpdateFrame(), 0) << "at " << now;
+            EXPECT_EQ(source.GetFrame(nullptr), nullptr) << "at " << now;
+        }
+        if (c.late) {
+            SetEvent(release);
+            EXPECT_TRUE(WaitUntil([&] {
+                source.now += 20;
+                return source.UpdateFrame() == 1;
+            }));
+            const VideoFrame* frame = source.GetFrame(nullptr);
+            ASSERT_NE(frame, nullptr);
+            EXPECT_EQ(frame[0], 255) << "not the camera's picture";
+        }
+        SetEvent(release);  // a held frame call ignores LYC_Term
+        device.reset();
+        CloseHandle(release);
+        Set(LYC_STANDIN_HOLD, nullptr);
+        Set(LYC_STANDIN_FPS, nullptr);
     }
 }
 
@@ -150,7 +191,7 @@ TEST_F(Source, CloseLeavesTheDeviceToAWorkerThatOutlivesTheWait) {
     // Every byte of frame 1 reads 1: the worker's conversion and swap reached the device.
     EXPECT_TRUE(WaitUntil([&] {
         std::unique_ptr<VideoFrame[]> copy(device->CopyFrame());
-        return copy[0] == 1;
+        return copy && copy[0] == 1;
     }));
     CloseHandle(release);
 }

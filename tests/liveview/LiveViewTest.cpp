@@ -281,7 +281,8 @@ TEST_F(ChangeTest, NextPaintRebuildsAtTheNewSizeAndFreesTheOldBitmap) {
 // --- paints without a picture -------------------------------------------------------------------
 
 // Whatever the view showed before, a paint without a frame of the current source shows black,
-// leaves no bitmap for a still and feeds no recording.
+// leaves no bitmap for a still and feeds no recording. It still lets an opened source update, in
+// which a source publishes its device's first frame.
 TEST_F(ViewTest, PaintWithoutAFrameOfTheSourceShowsBlackAndKeepsNoPicture) {
     struct Case {
         const char* name;
@@ -291,10 +292,10 @@ TEST_F(ViewTest, PaintWithoutAFrameOfTheSourceShowsBlackAndKeepsNoPicture) {
         bool noResolutions;
         Log calls;
     } const cases[] = {
-        {"null frame", false, false, true, false, {"a.GetFrame"}},
+        {"null frame", false, false, true, false, {"a.GetFrame", "a.UpdateFrame"}},
         {"no resolutions", false, false, false, true, {"e.GetFrame"}},
-        {"the source's frames stop", true, false, true, false, {"a.GetFrame"}},
-        {"switched to a source with no frame", true, true, true, false, {"a.GetFrame"}},
+        {"the source's frames stop", true, false, true, false, {"a.GetFrame", "a.UpdateFrame"}},
+        {"switched to a source with no frame", true, true, true, false, {"a.GetFrame", "a.UpdateFrame"}},
         {"switched to a source with no format", true, true, false, true, {"e.GetFrame"}},
     };
     for (const Case& c : cases) {
@@ -328,6 +329,53 @@ TEST_F(ViewTest, PaintWithoutAFrameOfTheSourceShowsBlackAndKeepsNoPicture) {
         view->SetRecorder(nullptr);
         s.nullFrame = false;
     }
+}
+
+// As the cameras do: a frame the device delivered is handed out only once an UpdateFrame has
+// published it, so a source started before its device's first frame has none at first.
+class PublishingSource : public FakeSource {
+public:
+    using FakeSource::FakeSource;
+    VideoFrame* GetFrame(unsigned char*) override {
+        Note("GetFrame");
+        return published ? buffer.data() : nullptr;
+    }
+    int UpdateFrame() override {
+        Note("UpdateFrame");
+        published = published || delivered;
+        return published ? UpdateFrameNew : UpdateFrameNone;
+    }
+    bool delivered = false;  // the device has delivered a frame
+    bool published = false;
+};
+
+// Black while the device has delivered nothing, its first frame as soon as it has; or, started
+// again at another size, black until the device's first frame at that size.
+TEST_F(ViewTest, ASourceWhoseDeviceDeliversLateIsShownOnceItHas) {
+    PublishingSource late{"late", &log, {{4, 2}, {6, 2}}};
+    late.Show(Picture(4, 2));
+    view->SetSource(&late);
+    for (int paint = 0; paint < 3; ++paint) Paint();
+    EXPECT_EQ(view->GetBitmap(), nullptr);
+    EXPECT_TRUE(ShowsBlack());
+
+    late.delivered = true;
+    Paint();  // publishes the frame
+    Paint();  // and shows it
+    ASSERT_TRUE(view->GetBitmap());
+    EXPECT_EQ(DibSectionPicture(view->GetBitmap()), Picture(4, 2));
+    EXPECT_FALSE(ShowsBlack());
+
+    late.delivered = late.published = false;
+    late.Show(Picture(6, 2));
+    view->SetResolution(late.resolutions[1]);
+    Paint();
+    EXPECT_EQ(view->GetBitmap(), nullptr);
+    late.delivered = true;
+    Paint();
+    Paint();
+    ASSERT_TRUE(view->GetBitmap());
+    EXPECT_EQ(DibSectionPicture(view->GetBitmap()), Picture(6, 2));
 }
 
 // A refreshed device list changes the live source only when it no longer holds it: then its first
@@ -376,7 +424,7 @@ TEST_F(ViewTest, RefreshedListKeepsTheLiveSourceOrSwitchesToItsFirst) {
         log.clear();
         ::UpdateWindow(Window());
         const std::string tag = c.current == &a ? "a" : "b";
-        const Log paintCalls = lost ? Log{tag + ".GetFrame"} : Log{tag + ".GetFrame", tag + ".UpdateFrame"};
+        const Log paintCalls{tag + ".GetFrame", tag + ".UpdateFrame"};
         EXPECT_EQ(log, paintCalls);
         EXPECT_FALSE(Invalid());
         EXPECT_EQ(view->GetBitmap() != nullptr, !lost);

@@ -81,6 +81,14 @@ inline std::vector<std::wstring> Files(const std::wstring& folder, const wchar_t
     return out;
 }
 
+// Puts an empty file where the folder was (a trailing backslash allowed), as an operator may leave
+// one: no folder can be made there.
+inline bool ReplaceFolderByFile(std::wstring folder) {
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    RemoveTree(folder);
+    return WriteBytes(folder, "");
+}
+
 // Runs the messages posted so far.
 inline void Pump() {
     MSG m;

@@ -2,7 +2,11 @@
 // boxes replaced: capture names and folders, the reference commands, the status and notice lines.
 #include <gtest/gtest.h>
 #include "res/resource.h"
+#include "standins/fk40/LycStandin.h"
 #include "tests/maindialog/MainDialogFixture.h"
+#include "tests/support/TestSupport.h"
+#include "video/FK40Device.h"
+#include "video/FK40VideoSource.h"
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -90,12 +94,12 @@ TEST_F(MainDialog, CapturesWithoutAFolderOrAPaintedFrameFailWithTheBox) {
         bool reference;
     };
     for (Case c : {Case{"empty images folder", true, false, false}, Case{"empty reference folder", true, false, true},
-                   Case{"images folder removed", false, true, false}}) {
+                   Case{"images folder cannot be made", false, true, false}}) {
         SCOPED_TRACE(c.name);
         dlg->boxes.clear();
         std::wstring keepImages = dlg->m_imagesFolder, keepReference = dlg->m_referenceFolder;
         if (c.emptyFolder) (c.reference ? dlg->m_referenceFolder : dlg->m_imagesFolder).clear();
-        if (c.removeFolder) RemoveTree(Images());
+        if (c.removeFolder) ASSERT_TRUE(ReplaceFolderByFile(Images()));
         EXPECT_FALSE(dlg->CaptureImage(c.reference));
         ASSERT_EQ(dlg->boxes.size(), 1u);
         EXPECT_EQ(dlg->boxes[0].text, L"Could not capture image. Please ensure write access to destination directory.");
@@ -104,7 +108,7 @@ TEST_F(MainDialog, CapturesWithoutAFolderOrAPaintedFrameFailWithTheBox) {
         dlg->m_imagesFolder = keepImages;
         dlg->m_referenceFolder = keepReference;
     }
-    EXPECT_FALSE(Exists(Images()));
+    EXPECT_EQ(ReadBytes(Images()), "") << "the file in the folder's place changed";
 }
 
 TEST(MainDialogFresh, NoPaintedFrameIsACaptureFailure) {
@@ -133,6 +137,10 @@ TEST(MainDialogFresh, NoPaintedFrameIsACaptureFailure) {
 TEST_F(MainDialog, NoPictureOfTheCurrentSourceMeansNoCaptureAndABlackView) {
     FakeSource dark{"Dark"};
     dark.hasFrame = false;
+    // The camera through its stand-in library, whose frame call delivers nothing.
+    SetDllDirectoryW(FromBuild(LYC_STANDIN_DIR_REL).c_str());
+    SetEnvironmentVariableA(LYC_STANDIN_FPS, "0");
+    std::unique_ptr<FK40VideoSource> camera;
     struct Case {
         const char* name;
         std::function<void()> act;
@@ -150,6 +158,12 @@ TEST_F(MainDialog, NoPictureOfTheCurrentSourceMeansNoCaptureAndABlackView) {
              devices.webcams->list.clear();
              devices.webcams->refresh = true;
              source.hasFrame = false;  // as a lost webcam gives none
+         }},
+        {"switched to an FK40 that has delivered nothing yet",
+         [&] {
+             camera = std::make_unique<FK40VideoSource>(new FK40Device);
+             ASSERT_TRUE(camera->GetDevice()->IsConnected());
+             dlg->m_videoDisplay.SetSource(camera.get());
          }},
     };
     for (const Case& c : cases) {
@@ -178,6 +192,7 @@ TEST_F(MainDialog, NoPictureOfTheCurrentSourceMeansNoCaptureAndABlackView) {
         EXPECT_TRUE(Files(Images()).empty());
         EXPECT_TRUE(Files(dlg->m_referenceFolder).empty());
 
+        if (camera) camera->Close();
         source.hasFrame = true;
         if (source.resolutions.size() > 1) {
             delete source.resolutions.back();
@@ -185,6 +200,7 @@ TEST_F(MainDialog, NoPictureOfTheCurrentSourceMeansNoCaptureAndABlackView) {
         }
         devices.webcams->list = {&source};
     }
+    SetEnvironmentVariableA(LYC_STANDIN_FPS, nullptr);
 }
 
 TEST_F(MainDialog, ReferenceCaptureIsRefusedForAnExcludedCamera) {
@@ -265,7 +281,7 @@ TEST_F(MainDialog, TimerOneClearsOnlyTheCaptureNotice) {
     EXPECT_EQ(Text(*dlg, IDC_STATUS), L"a later text");
 
     // A failed still leaves spaces, not the notice.
-    RemoveTree(Images());
+    ASSERT_TRUE(ReplaceFolderByFile(Images()));
     Click(IDC_CAPTURE_IMAGE);
     EXPECT_EQ(Text(*dlg, IDC_STATUS), std::wstring(66, L' '));
     EXPECT_EQ(dlg->boxes.size(), 1u);

@@ -84,6 +84,13 @@ protected:
         dlg->DestroyWindow();
         dlg.reset();
     }
+    void Paint() {
+        dlg->m_videoDisplay.Invalidate(FALSE);
+        dlg->m_videoDisplay.UpdateWindow();
+    }
+    void Click(int id) {
+        dlg->SendMessage(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)::GetDlgItem(dlg->m_hWnd, id));
+    }
     // A user's pick: the selection and its notification.
     void Pick(CComboBox& list, const wchar_t* text) {
         int index = list.FindStringExact(-1, text);
@@ -234,13 +241,76 @@ TEST_F(Panel, AStillNeedsEveryListAndTakesTheShownDetails) {
                      "05/24/2021\r\n14:07\r\n");
 }
 
-TEST_F(Panel, WithoutItsMetadataFolderAnOnlineStillIsRefusedWhole) {
-    RemoveTree(dlg->m_metadataFolder);
-    EXPECT_FALSE(dlg->CaptureImage(FALSE));
-    EXPECT_TRUE(Files(dlg->m_imagesFolder, L"*.bmp").empty());
-    EXPECT_TRUE(dlg->m_metadataCache.empty());
-    ASSERT_EQ(dlg->boxes.size(), 1u);
-    EXPECT_EQ(dlg->boxes[0].caption, L"Capture Error");
+bool HasAttributes(const std::wstring& path, DWORD wanted) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & wanted) == wanted;
+}
+
+// An operator may move a folder away, or leave a file in its place: a still or a recording makes
+// the folders it writes into again, and only where one cannot be made fails with its box. An
+// online still is refused whole without its metadata folder.
+TEST_F(Panel, StillsAndRecordingsMakeTheFoldersTheyWriteInto) {
+    enum Change { Gone, FileInItsPlace };
+    struct Case {
+        const char* name;
+        std::wstring folder;
+        Change change;
+        bool still, recording;  // written, started
+    } const cases[] = {
+        {"images folder gone", dlg->m_imagesFolder, Gone, true, true},
+        {"metadata folder gone", dlg->m_metadataFolder, Gone, true, true},
+        {"metadata folder cannot be made", dlg->m_metadataFolder, FileInItsPlace, false, true},
+        {"images folder cannot be made", dlg->m_imagesFolder, FileInItsPlace, false, false},
+    };
+    auto change = [](const Case& c) {
+        if (c.change == Gone) return RemoveTree(c.folder);
+        return ReplaceFolderByFile(c.folder);
+    };
+    const std::wstring images = dlg->m_imagesFolder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dlg->boxes.clear();
+        dlg->m_metadataCache.clear();
+        ++dlg->now;  // a name of its own
+        ASSERT_TRUE(change(c));
+        EXPECT_EQ(dlg->CaptureImage(FALSE), c.still);
+        const std::vector<std::wstring> stills = Files(images, L"*.bmp");
+        if (c.still) {
+            ASSERT_EQ(stills.size(), 1u);
+            const std::wstring stem = stills[0].substr(0, stills[0].size() - 4);
+            EXPECT_TRUE(Exists(dlg->m_metadataFolder + stem + L".meta"));
+            EXPECT_EQ(dlg->m_metadataCache.size(), 1u);
+            EXPECT_TRUE(HasAttributes(dlg->m_metadataFolder, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+            EXPECT_TRUE(HasAttributes(dlg->m_referenceFolder, FILE_ATTRIBUTE_DIRECTORY));
+            EXPECT_TRUE(dlg->boxes.empty());
+        } else {
+            EXPECT_TRUE(stills.empty());
+            EXPECT_TRUE(dlg->m_metadataCache.empty());
+            ASSERT_EQ(dlg->boxes.size(), 1u);
+            EXPECT_EQ(dlg->boxes[0].caption, L"Capture Error");
+            EXPECT_EQ(dlg->boxes[0].text, L"Could not capture image. Please ensure write access to destination directory.");
+        }
+
+        dlg->boxes.clear();
+        ASSERT_TRUE(change(c));
+        Click(IDC_CAPTURE_VIDEO);
+        EXPECT_EQ(dlg->m_recorder != nullptr, c.recording);
+        for (int i = 0; i < 3 && dlg->m_recorder; ++i, Sleep(40)) Paint();  // frames for the file
+        if (dlg->m_recorder) Click(IDC_CAPTURE_VIDEO);
+        EXPECT_EQ(Files(images, L"*.avi").size(), c.recording ? 1u : 0u);
+        if (c.recording) {
+            EXPECT_TRUE(dlg->boxes.empty());
+        } else {
+            ExpectOneRecordingErrorBox(dlg->boxes);
+        }
+
+        // Back to whole folders, without the row's files.
+        if (c.change == FileInItsPlace) DeleteFileW(c.folder.substr(0, c.folder.find_last_not_of(L'\\') + 1).c_str());
+        RemoveTree(images);
+        CreateDirectoryW(images.c_str(), nullptr);
+        CreateDirectoryW(dlg->m_metadataFolder.c_str(), nullptr);
+        CreateDirectoryW(dlg->m_referenceFolder.c_str(), nullptr);
+    }
 }
 
 TEST(PanelEmptyAccount, ListsStayEmptyAndNothingIsComplete) {

@@ -42,8 +42,15 @@ public:
     bool fakeEncoder = false;
     EncoderScript script;
     std::vector<std::wstring> paths;
+    std::function<void()> onBox;  // while a box is up
+    std::vector<int> exits;       // the process would have ended with these codes
 
 protected:
+    int ShowMessage(const wchar_t* text, const wchar_t* caption, UINT type) override {
+        if (onBox) onBox();
+        return TestDlg::ShowMessage(text, caption, type);
+    }
+    void EndProcess(int exitCode) override { exits.push_back(exitCode); }
     CVideoRecorder* NewRecorder(const std::wstring& path, int w, int h, int bits, int format) override {
         paths.push_back(path);
         if (!fakeEncoder) return CLumetraDlg::NewRecorder(path, w, h, bits, format);
@@ -63,6 +70,18 @@ protected:
     void SetUp() override {
         DialogTest::SetUp();
         dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
+    }
+
+    // In a fresh dialog: a recording, one frame fed, to a file that cannot be finished.
+    void StartARecordingThatCannotBeFinished() {
+        TearDown();
+        SetUp();
+        dlg->fakeEncoder = true;
+        dlg->script.closeFails = true;
+        Click(IDC_CAPTURE_VIDEO);
+        ASSERT_NE(dlg->m_recorder, nullptr);
+        Sleep(40);
+        Paint();
     }
 
     struct State {
@@ -223,14 +242,7 @@ TEST_F(Recording, AFileThatCannotBeFinishedIsReportedOnceWhicheverWayItEnds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        dlg->fakeEncoder = true;
-        dlg->script.closeFails = true;
-        Click(IDC_CAPTURE_VIDEO);
-        ASSERT_NE(dlg->m_recorder, nullptr);
-        Sleep(40);
-        Paint();
+        ASSERT_NO_FATAL_FAILURE(StartARecordingThatCannotBeFinished());
         c.end();
         Pump();
         EXPECT_EQ(dlg->m_recorder, nullptr);
@@ -241,6 +253,40 @@ TEST_F(Recording, AFileThatCannotBeFinishedIsReportedOnceWhicheverWayItEnds) {
         EXPECT_EQ(Text(*dlg, IDC_STATUS), std::wstring(66, L' '));
         dlg->m_videoDisplay.SetSource(&devices.source);
         devices.webcams->list = {&devices.source};
+    }
+}
+
+// At a close or a session end the process may end while the box of a file that could not be
+// finished is up: every camera is let go before it shows, and a close that arrives meanwhile (the
+// box runs the dialog's messages) lets go of nothing twice and ends the process.
+TEST_F(Recording, AtACloseOrASessionEndTheCamerasAreLetGoBeforeTheBox) {
+    struct Case {
+        const char* name;
+        UINT message;
+        WPARAM w;
+    } const cases[] = {{"close", WM_CLOSE, 0}, {"session end", WM_ENDSESSION, TRUE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(StartARecordingThatCannotBeFinished());
+        int closedAtBox = -1, closedAtTheEnd = -1;
+        dlg->onBox = [&] {
+            if (closedAtBox >= 0) return;  // a second box: counted below
+            closedAtBox = devices.source.closes;
+            dlg->PostMessage(WM_CLOSE);
+            Pump();  // as the box's own message loop does
+            ASSERT_EQ(dlg->exits, std::vector<int>{0}) << "the close while the box was up did not end the process";
+            closedAtTheEnd = devices.source.closes;
+        };
+        dlg->SendMessage(c.message, c.w, 0);
+        Pump();
+        EXPECT_EQ(closedAtBox, 1) << "the box came before the camera was let go";
+        EXPECT_EQ(closedAtTheEnd, 1) << "the process ended before the camera was let go";
+        EXPECT_EQ(devices.source.closes, 1);
+        EXPECT_EQ(dlg->script.closes, 1);
+        ExpectOneRecordingErrorBox(dlg->boxes);
+        for (int code : dlg->exits) EXPECT_EQ(code, 0);
+        dlg->onBox = nullptr;
+        devices.source.closes = 0;
     }
 }
 
@@ -283,14 +329,14 @@ TEST_F(Recording, AFullFileEndsTheRecordingWithItsBox) {
 }
 
 TEST_F(Recording, AStartThatCannotWriteLeavesNoFileAndSaysSo) {
-    RemoveTree(dlg->m_imagesFolder);
+    ASSERT_TRUE(ReplaceFolderByFile(dlg->m_imagesFolder));
     Click(IDC_CAPTURE_VIDEO);
     EXPECT_EQ(dlg->m_recorder, nullptr);
     ASSERT_EQ(dlg->boxes.size(), 1u);
     EXPECT_EQ(dlg->boxes[0].caption, L"Capture Error");
     EXPECT_EQ(dlg->boxes[0].text, L"Could not record video. Please ensure write access to destination directory.");
     EXPECT_EQ(Text(*dlg, IDC_CAPTURE_VIDEO), L"Capture Video");
-    EXPECT_FALSE(Exists(dlg->m_imagesFolder));
+    EXPECT_EQ(ReadBytes(dlg->m_imagesFolder), "") << "the file in the folder's place changed";
 }
 
 }  // namespace

@@ -19,11 +19,12 @@ struct FakeCamera : VideoSource {
     int Stop() override { return 1; }
     VideoFrame* GetFrame(unsigned char*) override { return hasFrame ? frame : nullptr; }
     int UpdateFrame() override { return nextResult; }
-    void Close() override {}
+    void Close() override { ++closes; }
     void Open(VideoResolution*) override {}
     unsigned char frame[kWidth * kHeight * 3] = {};
     bool hasFrame = true;
     int nextResult = 1;
+    int closes = 0;
 };
 
 // Hands out the sources a test put in its lists; asks for a refresh only when the test sets

@@ -84,6 +84,7 @@ TEST(WebCamFormats, FramesTooLargeToHoldAreNotListed) {
         {-640, 480, false},
         {640, -480, false},
         {INT_MIN, INT_MIN, false},
+        {INT_MAX, INT_MAX, false},  // the padded frame overflows 64 bits
         {0, 480, false},
     };
     std::vector<WebCamFormat> formats;
@@ -165,6 +166,17 @@ TEST(WebCamFormats, DescribeReadsTheVideoHeader) {
     EXPECT_TRUE(f.subType == MEDIASUBTYPE_YUY2);
     mt.cbFormat = sizeof(VIDEOINFOHEADER) - 1;  // too short to hold a header
     EXPECT_EQ(DescribeFormat(0, mt).width, 0);
+
+    // Top-down heights are listed by their size; the one without a positive counterpart stays
+    // negative, and so is never listed.
+    const struct {
+        LONG header;
+        int height;
+    } heights[] = {{480, 480}, {-LONG_MAX, INT_MAX}, {LONG_MIN, INT_MIN}};
+    for (const auto& h : heights) {
+        mt = VideoType(MEDIASUBTYPE_YUY2, vih, 2, h.header, 16);
+        EXPECT_EQ(DescribeFormat(0, mt).height, h.height) << h.header;
+    }
 }
 
 TEST(DeviceName, CutTo79CharactersAndZeroFilled) {
@@ -215,6 +227,13 @@ TEST(FrameLayout, FromConnectedMediaType) {
         {"rows overflowing 32 bits", MEDIASUBTYPE_YUY2, 0x40000000, 2, 16, {}, false, {}},
         {"frame larger than any listed format", MEDIASUBTYPE_RGB24, 10923, 4096, 24, {}, false, {}},
         {"largest listed frame", MEDIASUBTYPE_RGB24, 10922, -4096, 24, {}, true, {SampleFormat::Rgb24, 10922, 4096, 32768, false}},
+        // The largest headers: RGB24 stride x rows overflows 64 bits; YUY2 reaches 2^63 INT_MAX wide
+        // with 2^31 rows, and just under it an even width.
+        {"RGB24 widest and tallest top-down", MEDIASUBTYPE_RGB24, INT_MAX, -0x7FFFFFFF, 24, {}, false, {}},
+        {"RGB24 widest, height -2^31", MEDIASUBTYPE_RGB24, INT_MAX, LONG_MIN, 24, {}, false, {}},
+        {"YUY2 widest even, tallest top-down", MEDIASUBTYPE_YUY2, INT_MAX - 1, -0x7FFFFFFF, 16, {}, false, {}},
+        {"YUY2 widest even, height -2^31", MEDIASUBTYPE_YUY2, INT_MAX - 1, LONG_MIN, 16, {}, false, {}},
+        {"YUY2 widest, height -2^31", MEDIASUBTYPE_YUY2, INT_MAX, LONG_MIN, 16, {}, false, {}},
     };
     for (const Case& c : cases) {
         VIDEOINFOHEADER vih;

@@ -37,6 +37,7 @@ const DeviceConfig kDevices[] = {
     {L"failing", L"Failing", nullptr, L"YUY2 160x120", 1, true},
     {L"lost", L"Lost", nullptr, L"YUY2 64x48", 1, false},
     {L"close", L"Close", nullptr, L"YUY2 64x48", 1, false},
+    {L"silent", L"Silent", nullptr, L"YUY2 64x48;YUY2 160x120", 1, false},
 };
 
 // The names the devices are listed under, unique like the instances.
@@ -229,9 +230,9 @@ TEST_F(WebCamDeviceTest, StartAndStopFollowTheRunningState) {
     plain->Open(ResolutionOf(plain, "160x120"));
     EXPECT_EQ(plain->Start(), 0);
     EXPECT_EQ(plain->Start(), 1) << "already running";
-    EXPECT_TRUE(plain->GetFrame(nullptr));
     EXPECT_EQ(plain->UpdateFrame(), 1);
     EXPECT_EQ(plain->UpdateFrame(), 1) << "whether or not a sample came in between";
+    ASSERT_TRUE(IsPatternFrame(NextFrame(plain, 160, 120), 160, 120));
     EXPECT_EQ(plain->Stop(), 0);
     EXPECT_FALSE(plain->GetFrame(nullptr));
     EXPECT_EQ(plain->UpdateFrame(), 0);
@@ -242,6 +243,45 @@ TEST_F(WebCamDeviceTest, StartAndStopFollowTheRunningState) {
     plain->Close();
     EXPECT_FALSE(plain->GetFrame(nullptr));
     EXPECT_EQ(plain->Start(), 0) << "closed: no graph";
+}
+
+// The frame buffers' zeros are no picture: after every Open a webcam hands out no frame until a
+// sample of its new graph was published, and none at all while the device sends nothing.
+TEST_F(WebCamDeviceTest, NoFrameUntilTheDeviceDeliversOne) {
+    VideoSource* silent = Source(L"Silent");
+    ASSERT_TRUE(silent);
+    struct Case {
+        const char* what;
+        bool sendsNothing;  // the device is lost before the start: it streams no sample
+    } const cases[] = {{"opened again at another size", false}, {"a device that sends nothing", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Held open here so that its state lasts until a filter of the device opens it too.
+        HANDLE lost = CreateEventW(nullptr, TRUE, FALSE, StandinWebcamLostEvent(Instance(L"silent")).c_str());
+        ASSERT_TRUE(lost);
+        if (c.sendsNothing) {
+            SetEvent(lost);
+        } else {
+            silent->Open(ResolutionOf(silent, "64x48"));
+            silent->Start();
+            ASSERT_TRUE(IsPatternFrame(NextFrame(silent, 64, 48), 64, 48));
+            silent->Stop();
+        }
+        silent->Open(ResolutionOf(silent, "160x120"));
+        silent->Start();
+        EXPECT_FALSE(silent->GetFrame(nullptr)) << "a frame before the first sample was published";
+        if (c.sendsNothing) {
+            for (int i = 0; i < 50; ++i, Sleep(10)) {  // a streaming device sends 15 samples meanwhile
+                EXPECT_EQ(silent->UpdateFrame(), 1);
+                ASSERT_FALSE(silent->GetFrame(nullptr)) << "a frame of a device that sent nothing";
+            }
+        } else {
+            EXPECT_TRUE(IsPatternFrame(NextFrame(silent, 160, 120), 160, 120));
+        }
+        silent->Close();
+        ResetEvent(lost);
+        CloseHandle(lost);
+    }
 }
 
 TEST_F(WebCamDeviceTest, OpenRefusesAResolutionOfAnotherSource) {
