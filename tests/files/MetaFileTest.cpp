@@ -55,16 +55,6 @@ ImageMetadata FromNumbered(int count) {
     return m;
 }
 
-// Makes the file `size` bytes long, zeros behind what it held, without writing them.
-bool ExtendTo(const std::wstring& path, long long size) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER at;
-    at.QuadPart = size;
-    const bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-    return CloseHandle(file) && ok;
-}
-
 class MetaFile : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(temp.ok()); }

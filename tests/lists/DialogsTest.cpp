@@ -202,6 +202,39 @@ TEST_F(ListDialogs, UploadDetailsAreTheHighlightedFilesAndRowZerosWithoutHighlig
     dlg.DestroyWindow();
 }
 
+// A .meta far too large to be a record (a file an operator left, with no line break) shows as no
+// details wherever its image is highlighted, and the program goes on.
+TEST_F(ListDialogs, AMetaFileFarTooLargeShowsNoDetails) {
+    WriteStills();
+    const std::wstring meta = main->m_metadataFolder + L"a.meta";
+    ASSERT_TRUE(WriteBytes(meta, ""));
+    ASSERT_TRUE(ExtendTo(meta, 300LL << 20));
+    auto highlight = [](auto& dlg, const wchar_t* name) {
+        for (const UploadItem& item : dlg.m_items)
+            if (item.fileName == name) SelectRow(dlg.m_list.m_hWnd, item.index);
+        EXPECT_EQ(dlg.m_currentItem.fileName, name);
+    };
+    CUploadCendraDlg upload(main.get());
+    ASSERT_TRUE(upload.Create(IDD_UPLOAD_CENDRA));
+    highlight(upload, L"c.bmp");
+    highlight(upload, L"a.bmp");
+    ExpectDetails(upload.m_hWnd, kUploadDetails, ImageMetadata{});
+    upload.DestroyWindow();
+
+    ASSERT_TRUE(CopyFileW(Image(L"a.bmp").c_str(), Reference(L"a.bmp").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(Image(L"c.bmp").c_str(), Reference(L"c.bmp").c_str(), FALSE));
+    main->m_online = true;  // offline the picker shows no details at all
+    Scripted<CSelectReferenceImageCendraDlg> pick(main.get());
+    pick.script = [&](Scripted<CSelectReferenceImageCendraDlg>& d) {
+        highlight(d, L"c.bmp");
+        ExpectDetails(d.m_hWnd, kReferenceDetails, NamedDetails(L"C"));
+        highlight(d, L"a.bmp");
+        ExpectDetails(d.m_hWnd, kReferenceDetails, ImageMetadata{});
+        Click(d.m_hWnd, IDC_REFPICK_CANCEL);
+    };
+    pick.DoModal();
+}
+
 // ---- Upload: confirming and sending ----
 
 struct Box {
