@@ -141,7 +141,7 @@ testing::AssertionResult TurnsBlack(const Window& live) {
 
 // Choosing the device in Settings, as the operator does.
 void ChooseInSettings(const App& app, const Window& dialog, const std::wstring& device) {
-    dialog.ChildOrThrow(1006).Click();
+    dialog.ChildOrThrow(kSettingsButton).Click();
     const WindowQuery settingsQuery{L"#32770", L"Settings"};
     Window settings = app.WaitForWindow(settingsQuery);
     PickListRow(settings.ChildOrThrow(1023), device);
@@ -154,8 +154,6 @@ void ChooseInSettings(const App& app, const Window& dialog, const std::wstring& 
 // and nothing stands in for a picture it never delivered: the live view is black, and a still, a
 // reference and a recording each fail with their box, leaving no file.
 TEST(Devices, ALiveDeviceThatShowsNothingLeavesNoPictureToCapture) {
-    constexpr int kCaptureVideo = 1041;
-    const wchar_t kRecordErrorText[] = L"Could not record video. Please ensure write access to destination directory.";
     enum Act { Nothing, ChooseTheWebcam, LoseTheWebcam };
     struct Case {
         const char* name;

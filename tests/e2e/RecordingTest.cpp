@@ -16,12 +16,10 @@ using namespace e2e;
 
 namespace {
 
-constexpr int kCaptureVideo = 1041, kSettingsButton = 1006;
 const WindowQuery kSettings{L"#32770", L"Settings"};
 
 const std::wstring kRecordingNotice = L"      Recording...     ";
 const std::wstring kNoticeGone(66, L' ');
-const wchar_t kRecordErrorText[] = L"Could not record video. Please ensure write access to destination directory.";
 
 // A recording's name is <14 digits>_<prefix>_<n><extension>, as a still's with its own extension.
 std::optional<int> RecordingIndex(const std::wstring& name, const std::wstring& prefix, const std::wstring& extension) {

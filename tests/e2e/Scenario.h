@@ -16,6 +16,7 @@ inline const WindowQuery kMainDialog{L"#32770", L"Velmora Lumetra v6.0.0"};
 // Controls of the main dialog.
 enum : int {
     kCaptureReference = 1001,
+    kSettingsButton = 1006,
     kFileLocation = 1011,
     kFolderEdit = 1012,
     kPrefixEdit = 1017,
@@ -26,6 +27,7 @@ enum : int {
     kLogo = 1027,
     kDateEdit = 1032,
     kTimeEdit = 1033,
+    kCaptureVideo = 1041,
     kClear = 1071,
 };
 
@@ -34,6 +36,8 @@ inline const std::wstring kCapturedNotice = L"Image Captured" + std::wstring(66,
 inline const std::wstring kNoticeCleared(33, L' ');
 inline const wchar_t kCaptureErrorText[] =
     L"Could not capture image. Please ensure write access to destination directory.";
+inline const wchar_t kRecordErrorText[] =
+    L"Could not record video. Please ensure write access to destination directory.";
 
 // A run with the FK40 stand-in showing `pattern`, in a fresh images folder.
 RunOptions CameraRun(const std::wstring& pattern = L"");

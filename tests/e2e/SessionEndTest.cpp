@@ -13,7 +13,6 @@ using namespace e2e;
 
 namespace {
 
-constexpr int kCaptureVideo = 1041, kSettingsButton = 1006;
 const WindowQuery kSettings{L"#32770", L"Settings"};
 
 struct Format {

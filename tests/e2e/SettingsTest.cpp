@@ -14,7 +14,6 @@ const WindowQuery kSettings{L"#32770", L"Settings"};
 const WindowQuery kExclusions{L"#32770", L"Advanced - Camera Remote Capture Exclusions"};
 const wchar_t kFK40[] = L"40K USB Video Device";
 
-constexpr int kSettingsButton = 1006;
 // Settings.
 constexpr int kResolutions = 1000, kAdvanced = 1001, kDevices = 1023, kFormat = 1030;
 // Camera exclusions.

@@ -304,12 +304,11 @@ TEST_F(Panel, StillsAndRecordingsMakeTheFoldersTheyWriteInto) {
             ExpectOneRecordingErrorBox(dlg->boxes);
         }
 
-        // Back to whole folders, without the row's files.
-        if (c.change == FileInItsPlace) DeleteFileW(c.folder.substr(0, c.folder.find_last_not_of(L'\\') + 1).c_str());
+        // Whole, empty folders for the next row.
         RemoveTree(images);
-        CreateDirectoryW(images.c_str(), nullptr);
-        CreateDirectoryW(dlg->m_metadataFolder.c_str(), nullptr);
-        CreateDirectoryW(dlg->m_referenceFolder.c_str(), nullptr);
+        DeleteFileW(images.c_str());  // the file in its place
+        for (const std::wstring& f : {images, dlg->m_metadataFolder, dlg->m_referenceFolder})
+            CreateDirectoryW(f.c_str(), nullptr);
     }
 }
 
