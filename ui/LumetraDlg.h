@@ -104,6 +104,9 @@ protected:
     virtual void RunLogin();
     // Owns the client from now on; the previous one is deleted.
     void TakeClient(CendraClient* client);
+    // Seam for tests: whether a file of a capture's name is there (another program may create one
+    // right after this said no).
+    virtual bool FileExists(const std::wstring& path);
     // Seam for tests: how the close ends the process.
     virtual void EndProcess(int exitCode) { std::exit(exitCode); }
     // Every message box of the dialog, owned by it.
@@ -155,6 +158,8 @@ protected:
     void StartRecording();
     // The stop steps without telling the operator; false when the file could not be finished.
     bool FinishRecording();
+    // The capture controls and the status line as when no recording runs.
+    void ShowRecordingIdle();
     void ShowRecordingError();
     // The live view's word that a recording cannot go on (lParam: that recorder).
     LRESULT OnRecordingStopped(WPARAM, LPARAM recorder);

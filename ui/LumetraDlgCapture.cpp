@@ -8,8 +8,6 @@
 namespace {
 const std::wstring kCaptureNotice = L"Image Captured" + std::wstring(66, L' ');
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::wstring Text(CWnd* dialog, int id) {
     CString text;
     if (CWnd* control = dialog->GetDlgItem(id)) control->GetWindowText(text);
@@ -33,6 +31,10 @@ ImageMetadata CLumetraDlg::ShownTestDetails() {
     return m;
 }
 
+bool CLumetraDlg::FileExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool CLumetraDlg::WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record) {
     return ::WriteMetaFile(folder, fileName, record);
 }
@@ -42,27 +44,43 @@ BOOL CLumetraDlg::CaptureImage(BOOL asReference) {
     const std::wstring& folder = asReference ? m_referenceFolder : m_imagesFolder;
     HBITMAP bitmap = m_videoDisplay.GetBitmap();
     bool written = false;
-    std::wstring stem, bmpPath;
+    std::wstring bmpPath;
     ImageMetadata details;
     // Without a folder the path would name the drive's root; without a painted frame, nothing.
     if (!folder.empty() && bitmap) {
         MakeMissingFolders();
+        const std::wstring metaFolder = m_metadataFolder + L"\\";
+        auto bmpOf = [&](const std::wstring& s) { return folder + L"\\" + s + L".bmp"; };
+        auto metaOf = [&](const std::wstring& s) { return metaFolder + s + L".meta"; };
+        // Another copy of the program may write the same folders: the names are created before
+        // anything is written, so a name it took meanwhile passes to the next index. Ordinary and
+        // reference stills share the metadata folder, so online the .meta is claimed too.
         std::wstring timestamp = CTime(Now()).Format(L"%Y%m%d%H%M%S").str();
-        stem = MakeCaptureStem(timestamp, m_filePrefix, m_fileIndex, [&](const std::wstring& s) {
-            return Exists(folder + L"\\" + s + L".bmp") || Exists(m_metadataFolder + L"\\" + s + L".meta");
-        });
-        std::wstring path = folder + L"\\" + stem + L".bmp";
-        BitmapInfoPtr info = CreateBitmapInfo(bitmap);
-        written = info && WriteBmpFile(path, info.get(), bitmap, m_videoDisplay.memoryDC);
-        // Online an image is only whole with its details: without them it would upload empty.
-        if (written && m_online) {
-            details = ShownTestDetails();
-            if (!WriteMetaFile(m_metadataFolder + L"\\", stem + L".meta", details)) {
-                ::DeleteFileW(path.c_str());
-                written = false;
+        const std::wstring stem = ClaimCaptureStem(
+            timestamp, m_filePrefix, m_fileIndex,
+            [&](const std::wstring& s) { return FileExists(bmpOf(s)) || FileExists(metaOf(s)); },
+            [&](const std::wstring& s) {
+                const NewFile bmp = CreateNewFile(bmpOf(s));
+                if (bmp != NewFile::Created || !m_online) return bmp;
+                const NewFile meta = CreateNewFile(metaOf(s));
+                if (meta != NewFile::Created) ::DeleteFileW(bmpOf(s).c_str());
+                return meta;
+            });
+        if (!stem.empty()) {
+            bmpPath = bmpOf(stem);
+            BitmapInfoPtr info = CreateBitmapInfo(bitmap);
+            written = info && WriteBmpFile(bmpPath, info.get(), bitmap, m_videoDisplay.memoryDC);
+            // Online an image is only whole with its details: without them it would upload empty.
+            if (written && m_online) {
+                details = ShownTestDetails();
+                written = WriteMetaFile(metaFolder, stem + L".meta", details);
+            }
+            // Both names are this capture's own: a failed one leaves neither.
+            if (!written) {
+                ::DeleteFileW(bmpPath.c_str());
+                if (m_online) ::DeleteFileW(metaOf(stem).c_str());
             }
         }
-        bmpPath = path;
     }
     if (!written) {
         ShowMessage(L"Could not capture image. Please ensure write access to destination directory.", L"Capture Error",
@@ -142,7 +160,12 @@ bool CLumetraDlg::FinishRecording() {
     if (!finished && m_recorder->encoder->PicturesInFile() == 0) ::DeleteFileW(m_recorder->path.c_str());
     delete m_recorder;
     m_recorder = nullptr;
-    if (!m_statusText.m_hWnd) return finished;
+    ShowRecordingIdle();
+    return finished;
+}
+
+void CLumetraDlg::ShowRecordingIdle() {
+    if (!m_statusText.m_hWnd) return;
     if (CWnd* video = GetDlgItem(IDC_CAPTURE_VIDEO)) video->EnableWindow(TRUE);
     if (CWnd* image = GetDlgItem(IDC_CAPTURE_IMAGE)) image->EnableWindow(TRUE);
     m_captureVideoButton.ResetColors();
@@ -153,7 +176,6 @@ bool CLumetraDlg::FinishRecording() {
         video->SetWindowText(L"Capture Video");
         SetButtonWeight(video, FW_NORMAL);
     }
-    return finished;
 }
 
 void CLumetraDlg::ShowRecordingError() {
@@ -164,24 +186,34 @@ void CLumetraDlg::ShowRecordingError() {
 void CLumetraDlg::StartRecording() {
     m_captureVideoButton.SetColors(RGB(1, 1, 1), RGB(255, 0, 0));
     m_captureVideoButton.SetWindowText(L"Stop Capture");
-    // Without a painted frame there is no size to record at, and no folder means no file.
-    const bool canStart = m_videoDisplay.GetBitmap() && !m_imagesFolder.empty();
-    if (canStart) MakeMissingFolders();
     std::wstring timestamp = CTime(Now()).Format(L"%Y%m%d%H%M%S").str();
     RecordingFormat format = RecordingFormatOf(m_videoDisplay.videoFormat);
     m_videoDisplay.doubleFrames = format.doubleFrames;
     CString prefix;
     if (CWnd* edit = GetDlgItem(IDC_FILE_PREFIX)) edit->GetWindowText(prefix);
-    std::wstring stem = MakeCaptureStem(timestamp, prefix.str(), m_fileIndex, [&](const std::wstring& s) {
-        return Exists(m_imagesFolder + L"\\" + s + format.extension);
-    });
-    std::wstring path = m_imagesFolder + L"\\" + stem + format.extension;
+    auto pathOf = [&](const std::wstring& s) { return m_imagesFolder + L"\\" + s + format.extension; };
+    // Without a painted frame there is no size to record at, and no folder means no file. The file
+    // is created here, before the encoder opens it as its own: another copy of the program writing
+    // the same folder then takes the next index instead of writing into this one.
+    std::wstring stem;
+    if (m_videoDisplay.GetBitmap() && !m_imagesFolder.empty()) {
+        MakeMissingFolders();
+        stem = ClaimCaptureStem(
+            timestamp, prefix.str(), m_fileIndex, [&](const std::wstring& s) { return FileExists(pathOf(s)); },
+            [&](const std::wstring& s) { return CreateNewFile(pathOf(s)); });
+    }
+    if (stem.empty()) {
+        ShowRecordingIdle();
+        ShowRecordingError();
+        return;
+    }
+    const std::wstring path = pathOf(stem);
     int bits = m_videoDisplay.resolution ? m_videoDisplay.resolution->bitsPerPixel : 24;
     m_recorder = NewRecorder(path, m_videoDisplay.width, m_videoDisplay.height, bits, m_videoDisplay.videoFormat);
     int period = std::max<int>(static_cast<int>(m_videoDisplay.msBetweenPaints), 16);
-    bool started = canStart && m_recorder->Start(path, period);
-    if (!started) {
-        FinishRecording();  // which leaves no file: nothing was written
+    if (!m_recorder->Start(path, period)) {
+        FinishRecording();
+        ::DeleteFileW(path.c_str());  // this recording's own, with nothing in it
         ShowRecordingError();
         return;
     }

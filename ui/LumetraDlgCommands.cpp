@@ -207,6 +207,8 @@ void CLumetraDlg::CloseDevices() {
     // A live source the list no longer holds (a lost webcam) still has its graph.
     VideoSource* live = m_videoDisplay.source;
     if (live && std::find(closed.begin(), closed.end(), live) == closed.end()) live->Close();
+    // The box below runs messages: a paint with a device-list refresh due would open a camera again.
+    m_videoDisplay.LetGoOfSources();
     // Only now: while the box is up the process may end (a session end, a close), and by then
     // every camera must be let go.
     if (!finished) ShowRecordingError();

@@ -21,19 +21,19 @@ DWORD ColourTableEntries(int depth) { return depth < 24 ? DWORD{1} << depth : 0;
 uint64_t RowBytes(int width, int depth) { return (static_cast<uint64_t>(width) * depth + 31) / 32 * 4; }
 
 // Closes the file on every way out; deletes it unless the write got through.
-class NewFile {
+class BmpFile {
 public:
-    explicit NewFile(const std::wstring& path) : m_path(path) {
+    explicit BmpFile(const std::wstring& path) : m_path(path) {
         m_handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    ~NewFile() {
+    ~BmpFile() {
         if (m_handle == INVALID_HANDLE_VALUE) return;
         CloseHandle(m_handle);
         DeleteFileW(m_path.c_str());
     }
-    NewFile(const NewFile&) = delete;
-    NewFile& operator=(const NewFile&) = delete;
+    BmpFile(const BmpFile&) = delete;
+    BmpFile& operator=(const BmpFile&) = delete;
 
     bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
     bool Write(const void* data, DWORD size) {
@@ -105,7 +105,7 @@ int WriteBmpFile(const std::wstring& path, BITMAPINFO* info, HBITMAP bitmap, HDC
     fileHeader.bfSize = static_cast<DWORD>(offset + imageBytes);
     fileHeader.bfOffBits = static_cast<DWORD>(offset);
 
-    NewFile file(path);
+    BmpFile file(path);
     if (!file.IsOpen()) return 0;
     if (!file.Write(&fileHeader, sizeof fileHeader) ||
         !file.Write(info, static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + tableBytes)) ||
@@ -125,9 +125,32 @@ std::wstring FilePrefixForName(const std::wstring& prefix) {
 
 std::wstring MakeCaptureStem(const std::wstring& timestamp, const std::wstring& prefix, int firstIndex,
                              const std::function<bool(const std::wstring& stem)>& taken) {
+    return ClaimCaptureStem(timestamp, prefix, firstIndex, taken, nullptr);
+}
+
+NewFile CreateNewFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? NewFile::Exists : NewFile::Failed;
+    }
+    CloseHandle(file);
+    return NewFile::Created;
+}
+
+std::wstring ClaimCaptureStem(const std::wstring& timestamp, const std::wstring& prefix, int firstIndex,
+                              const std::function<bool(const std::wstring& stem)>& taken,
+                              const std::function<NewFile(const std::wstring& stem)>& claim) {
     const std::wstring base = timestamp + L"_" + FilePrefixForName(prefix) + L"_";
     for (int n = firstIndex;; ++n) {
         std::wstring stem = base + std::to_wstring(n);
-        if (!taken || !taken(stem) || n == INT_MAX) return stem;
+        if (n == INT_MAX) return !claim || claim(stem) == NewFile::Created ? stem : L"";
+        if (taken && taken(stem)) continue;
+        if (!claim) return stem;
+        switch (claim(stem)) {
+            case NewFile::Created: return stem;
+            case NewFile::Exists: continue;
+            case NewFile::Failed: return L"";
+        }
     }
 }

@@ -27,3 +27,15 @@ std::wstring FilePrefixForName(const std::wstring& prefix);
 // taken(stem) holds.
 std::wstring MakeCaptureStem(const std::wstring& timestamp, const std::wstring& prefix, int firstIndex,
                              const std::function<bool(const std::wstring& stem)>& taken);
+
+enum class NewFile { Created, Exists, Failed };
+// Creates path, empty, only if nothing has that name yet: a file made so is this program's, and
+// another copy of the program writing the same folder will not open it.
+NewFile CreateNewFile(const std::wstring& path);
+
+// The first stem of MakeCaptureStem's count whose files claim(stem) could create. A stem whose
+// file another program created since taken() said it was free (Exists) is passed over like a
+// taken one; "" when claim fails otherwise (nothing is left behind by claim then).
+std::wstring ClaimCaptureStem(const std::wstring& timestamp, const std::wstring& prefix, int firstIndex,
+                              const std::function<bool(const std::wstring& stem)>& taken,
+                              const std::function<NewFile(const std::wstring& stem)>& claim);

@@ -50,6 +50,13 @@ void CVideoDisplay::SetResolution(VideoResolution* newResolution) {
     source->UpdateFrame();
 }
 
+void CVideoDisplay::LetGoOfSources() {
+    source = nullptr;
+    resolution = nullptr;
+    provider = nullptr;
+    DropPicture();
+}
+
 void CVideoDisplay::RequestCapture() {
     if (owner) owner->CaptureImage(FALSE);
 }

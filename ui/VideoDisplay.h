@@ -26,6 +26,9 @@ public:
     // Restarts the source at another of its resolutions; nothing when it has one or none.
     void SetResolution(VideoResolution* newResolution);
     void SetRecorder(CVideoRecorder* newRecorder) { recorder = newRecorder; }
+    // Once the owner has closed every source: the view holds no picture and opens no source again,
+    // not even for a device-list refresh that is still due.
+    void LetGoOfSources();
     HBITMAP GetBitmap() const { return dibSection; }
 
     VideoSource* source = nullptr;

@@ -31,15 +31,6 @@ testing::AssertionResult IsOneCounterFrame(const std::wstring& path) {
     return testing::AssertionSuccess();
 }
 
-// Two stills in one second share their time stamp: waits for the start of one.
-void WaitForStartOfSecond() {
-    SYSTEMTIME now;
-    do {
-        Sleep(20);
-        GetSystemTime(&now);
-    } while (now.wMilliseconds > 200);
-}
-
 std::wstring StatusText(Window dialog) { return dialog.ChildOrThrow(kStatus).Text(); }
 
 TEST(Capture, TheSpaceBarTakesOneNamedStillWhereverTheFocusIs) {

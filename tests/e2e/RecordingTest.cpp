@@ -1,10 +1,12 @@
 // Video recordings worked from outside the program: the capture button and the space bar start and
 // stop them, closing the window finishes one, a destination that cannot be written refuses one, the
 // format chosen in Settings makes the next file, and a resolution change ends one at the old size.
-// The files are read back here, with the system's AVIFile for the AVI ones.
+// The files are read back here, with the system's AVIFile for the AVI ones. Two copies of the
+// program recording into one folder keep a file each.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include "res/SettingsResource.h"
 #include "standins/fk40/LycStandin.h"
 #include "tests/avi/AviTestSupport.h"
@@ -270,6 +272,88 @@ TEST(Recording, AResolutionChosenWhileRecordingEndsTheFileAtTheOldSize) {
     for (size_t i = 0; i < frames.size(); ++i)
         EXPECT_TRUE(WebcamFrameNumber(frames[i]).has_value()) << "frame " << i << " of " << frames.size()
                                                               << " is no frame of the webcam, upright";
+}
+
+// Two copies of the program on one images folder, with the same prefix, capturing in the same
+// seconds: one on the FK40, one on a webcam of another frame size. Every capture keeps a file of
+// its own, never touched again by the other copy.
+TEST(TwoPrograms, CapturingInTheSameSecondsNeitherOverwritesTheOther) {
+    RunOptions webcamRun;
+    webcamRun.freshImagesFolder = true;
+    webcamRun.webcams = std::vector<Webcam>{{L"second", L"YUY2 160x120"}};
+    App webcamApp(webcamRun);
+    // Inside the first run, which holds the profile folder and the webcams to itself.
+    RunOptions cameraRun = UniformCameraRun();
+    cameraRun.freshImagesFolder = false;
+    cameraRun.sharedTurns = false;
+    App cameraApp(cameraRun);
+    struct Copy {
+        Window dialog, live;
+        int width, height;
+    };
+    std::vector<Copy> copies;
+    for (App* app : {&cameraApp, &webcamApp}) {
+        Window dialog = app->WaitForWindow(kMainDialog);
+        copies.push_back({dialog, dialog.ChildOrThrow(kLiveView), 0, 0});
+        dialog.ChildOrThrow(kPrefixEdit).SetText(L"Both");
+    }
+    copies[0].width = kLycWidth, copies[0].height = kLycHeight;
+    copies[1].width = 160, copies[1].height = 120;
+    WaitForUniformPicture(copies[0].dialog);
+    ASSERT_TRUE(ShowsWebcam(copies[1].live));
+    const std::wstring images = ImagesFolder();
+
+    // Each file as it was when first seen.
+    std::map<std::wstring, std::string> written;
+    auto checkFiles = [&](size_t count) {
+        std::vector<std::wstring> names = WaitForFiles(images, count, 10s);
+        EXPECT_EQ(names.size(), count) << testing::PrintToString(names);
+        for (const auto& name : names) {
+            const std::string bytes = ReadBytes(images + L"\\" + name);
+            auto [seen, fresh] = written.emplace(name, bytes);
+            EXPECT_TRUE(fresh || seen->second == bytes) << Narrow(name) << " changed after it was written";
+        }
+    };
+
+    const int rounds = 8;
+    for (int round = 1; round <= rounds; ++round) {
+        WaitForStartOfSecond();
+        for (const Copy& copy : copies) copy.live.PressKey(VK_SPACE);
+        checkFiles(2 * round);
+        if (HasFailure()) break;
+    }
+    // One still of each camera a round, each a whole picture of its camera.
+    std::map<int, int> stillsOfWidth;
+    for (const auto& [name, bytes] : written) {
+        Bitmap still;
+        EXPECT_TRUE(StillIndex(name, L"Both").has_value()) << Narrow(name);
+        if (ParseBitmap(bytes, &still)) ++stillsOfWidth[still.width];
+    }
+    EXPECT_EQ(stillsOfWidth[kLycWidth], rounds);
+    EXPECT_EQ(stillsOfWidth[160], rounds);
+
+    WaitForStartOfSecond();
+    for (const Copy& copy : copies) copy.dialog.ChildOrThrow(kCaptureVideo).Click();
+    for (const Copy& copy : copies) ASSERT_TRUE(ShowsRecording(copy.dialog, true));
+    Sleep(1500);
+    for (const Copy& copy : copies) copy.dialog.ChildOrThrow(kCaptureVideo).Click();
+    for (const Copy& copy : copies) ASSERT_TRUE(ShowsRecording(copy.dialog, false));
+    for (App* app : {&cameraApp, &webcamApp}) EXPECT_FALSE(app->FindWindow({L"#32770", L"Capture Error"}));
+    checkFiles(2 * rounds + 2);
+    std::vector<std::wstring> recorded = WithExtension(FileNames(images), L".avi");
+    ASSERT_EQ(recorded.size(), 2u) << testing::PrintToString(FileNames(images));
+    EXPECT_EQ(recorded[0].substr(0, 14), recorded[1].substr(0, 14)) << "not started in one second";
+    // Each file is one camera's recording at its own size.
+    std::map<int, int> recordingsOfWidth;
+    for (const auto& name : recorded) {
+        const std::wstring path = images + L"\\" + name;
+        for (const Copy& copy : copies) {
+            std::vector<Bitmap> frames;
+            if (IsFinishedAvi(path, copy.width, copy.height, &frames) && !frames.empty()) ++recordingsOfWidth[copy.width];
+        }
+    }
+    EXPECT_EQ(recordingsOfWidth[kLycWidth], 1) << testing::PrintToString(recorded);
+    EXPECT_EQ(recordingsOfWidth[160], 1) << testing::PrintToString(recorded);
 }
 
 }  // namespace

@@ -76,6 +76,14 @@ std::vector<std::wstring> WaitForFiles(const std::wstring& folder, size_t count,
     return FileNames(folder);
 }
 
+void WaitForStartOfSecond() {
+    SYSTEMTIME now;
+    do {
+        Sleep(20);
+        GetSystemTime(&now);
+    } while (now.wMilliseconds > 200);
+}
+
 Window FocusOf(const App& app) {
     Window dialog = app.WaitForWindow(kMainDialog), focused;
     // Other tests' programs may take the foreground at any time.

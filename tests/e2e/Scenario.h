@@ -68,6 +68,9 @@ std::optional<int> StillIndex(const std::wstring& name, const std::wstring& pref
 // Waits until the folder holds `count` files (a little longer, to see none more come); its files.
 std::vector<std::wstring> WaitForFiles(const std::wstring& folder, size_t count, Duration timeout = 15s);
 
+// Captures in one second share their time stamp: waits for the start of one.
+void WaitForStartOfSecond();
+
 // The row of a list box that shows `text`; throws when none does.
 int RowOf(const Window& list, const std::wstring& text);
 // Waits for the row to be listed, then picks it as a user's click does.

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 #include "tests/support/Files.h"
 #include "ui/StillImage.h"
 
@@ -226,4 +227,46 @@ TEST(CaptureNames, StemsCountPastTakenNames) {
         return false;
     });
     EXPECT_EQ(asked, L"20210524140700_x_y_0");
+}
+
+TEST(CaptureNames, ClaimsPassOverNamesAnotherProgramTookMeanwhile) {
+    const std::wstring base = L"20210524140700_SiteA_";
+    struct Case {
+        const char* name;
+        std::set<int> taken;                 // seen by the check
+        std::vector<NewFile> claims;         // what each claim finds, in order
+        const wchar_t* stem;                 // after base; nullptr: none
+        std::vector<int> claimed;            // the indexes claimed
+    } cases[] = {
+        {"free", {}, {NewFile::Created}, L"0", {0}},
+        {"taken between check and claim", {}, {NewFile::Exists, NewFile::Created}, L"1", {0, 1}},
+        {"taken before the check, then meanwhile", {0}, {NewFile::Exists, NewFile::Exists, NewFile::Created}, L"3",
+         {1, 2, 3}},
+        {"the folder cannot be written", {}, {NewFile::Failed}, nullptr, {0}},
+        {"taken meanwhile, then cannot be written", {}, {NewFile::Exists, NewFile::Failed}, nullptr, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int> claimed;
+        const std::wstring stem = ClaimCaptureStem(
+            L"20210524140700", L"SiteA", 0, [&](const std::wstring& s) { return c.taken.count(std::stoi(s.substr(base.size()))) > 0; },
+            [&](const std::wstring& s) {
+                claimed.push_back(std::stoi(s.substr(base.size())));
+                return claimed.size() <= c.claims.size() ? c.claims[claimed.size() - 1] : NewFile::Created;
+            });
+        EXPECT_EQ(stem, c.stem ? base + c.stem : L"");
+        EXPECT_EQ(claimed, c.claimed);
+    }
+}
+
+TEST_F(StillFile, ANewFileNeverReplacesOneThatIsThere) {
+    const std::wstring there = Folder() + L"there.bmp";
+    ASSERT_TRUE(WriteBytes(there, "another program's"));
+    EXPECT_EQ(CreateNewFile(there), NewFile::Exists);
+    EXPECT_EQ(ReadBytes(there), "another program's");
+    const std::wstring fresh = Folder() + L"fresh.bmp";
+    EXPECT_EQ(CreateNewFile(fresh), NewFile::Created);
+    EXPECT_TRUE(Exists(fresh));
+    EXPECT_EQ(ReadBytes(fresh), "");
+    EXPECT_EQ(CreateNewFile(Folder() + L"missing\\x.bmp"), NewFile::Failed);
 }

@@ -316,4 +316,88 @@ TEST(MainDialogDevices, FailedDevicesAreNamedOnLinesOfTheirOwn) {
     }
 }
 
+// A second copy of the program writing the same folders: it creates `taken` right after this
+// dialog checked that the name is free, and before this one creates it.
+class RacedDlg : public TestDlg {
+public:
+    using TestDlg::TestDlg;
+    using CLumetraDlg::OnCaptureVideoMode;
+    std::wstring taken;
+    const std::string othersBytes = "the other program's file";
+
+protected:
+    void RunLogin() override {}  // online without a service: a capture reads the controls only
+    bool FileExists(const std::wstring& path) override {
+        const bool there = TestDlg::FileExists(path);
+        if (!there && !taken.empty() && std::filesystem::path(path).lexically_normal() == taken) {
+            WriteBytes(taken, othersBytes);
+            taken.clear();
+        }
+        return there;
+    }
+};
+
+TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
+    enum Kind { Still, Reference, Video };
+    struct Case {
+        const char* name;
+        bool online;
+        Kind kind;
+        int format;
+        const wchar_t* taken;    // below the images folder
+        const wchar_t* written;  // the capture's file, below the images folder
+    };
+    const Case cases[] = {
+        {"still", false, Still, 0, L"20210524140700_SiteA_0.bmp", L"20210524140700_SiteA_1.bmp"},
+        {"reference", false, Reference, 0, L"ReferenceImages\\20210524140700_SiteA_0.bmp",
+         L"ReferenceImages\\20210524140700_SiteA_1.bmp"},
+        // The other copy's reference still has the same stem: its .meta is in the same folder.
+        {"online still, the stem's .meta taken", true, Still, 0, L"metadata\\20210524140700_SiteA_0.meta",
+         L"20210524140700_SiteA_1.bmp"},
+        {"AVI recording", false, Video, 0, L"20210524140700_SiteA_0.avi", L"20210524140700_SiteA_1.avi"},
+        {"MPEG-2 recording", false, Video, 1, L"20210524140700_SiteA_0.mpg", L"20210524140700_SiteA_1.mpg"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempProfile profile(L"capture_race");
+        const std::wstring images = profile.path + L"\\Lumetra\\";
+        FakeDevices devices;
+        RacedDlg dlg(profile.path, c.online);
+        dlg.now = LocalTime(2021, 5, 24, 14, 7, 0);
+        dlg.m_provider = &devices.provider;
+        ASSERT_TRUE(dlg.Create(IDD_LUMETRA_DIALOG));
+        dlg.m_videoDisplay.UpdateWindow();
+        dlg.GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
+        dlg.m_videoDisplay.videoFormat = c.format;
+        dlg.taken = images + c.taken;
+
+        if (c.kind == Video) {
+            dlg.OnCaptureVideoMode();
+            for (int i = 0; i < 3; ++i) {
+                Sleep(40);
+                dlg.m_videoDisplay.Invalidate(FALSE);
+                dlg.m_videoDisplay.UpdateWindow();
+            }
+            dlg.OnCaptureVideoMode();
+        } else {
+            EXPECT_TRUE(dlg.CaptureImage(c.kind == Reference));
+        }
+
+        EXPECT_TRUE(dlg.taken.empty()) << "the name was never checked";
+        EXPECT_EQ(ReadBytes(images + c.taken), dlg.othersBytes) << "the other program's file changed";
+        EXPECT_GT(ReadBytes(images + c.written).size(), 54u);
+        EXPECT_TRUE(dlg.boxes.empty());
+        // Nothing of this capture under the other's stem; online the written still has its details.
+        const size_t ownFiles = c.online ? 2 : 1;
+        size_t files = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(images)) files += e.is_regular_file();
+        EXPECT_EQ(files, ownFiles + 1);
+        if (c.online) {
+            EXPECT_TRUE(Exists(images + L"metadata\\20210524140700_SiteA_1.meta"));
+            EXPECT_EQ(dlg.m_metadataCache.count(dlg.m_imagesFolder + L"\\" + c.written), 1u);
+        }
+        dlg.DestroyWindow();
+    }
+}
+
 }  // namespace

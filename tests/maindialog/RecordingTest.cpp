@@ -290,6 +290,31 @@ TEST_F(Recording, AtACloseOrASessionEndTheCamerasAreLetGoBeforeTheBox) {
     }
 }
 
+// Once the close steps have let go of the cameras, a device-list refresh that comes while the box
+// is up (the box runs the dialog's messages) opens none of them again.
+TEST_F(Recording, AfterTheCloseStepsARefreshOpensNoCamera) {
+    struct Counting : FakeSource {
+        using FakeSource::FakeSource;
+        int opens = 0, starts = 0;
+        void Open(VideoResolution*) override { ++opens; }
+        int Start() override { return ++starts, 1; }
+    } other("Cam Two");
+    ASSERT_NO_FATAL_FAILURE(StartARecordingThatCannotBeFinished());
+    dlg->onBox = [&] {
+        devices.webcams->list = {&other};  // the live camera unplugged, another one there
+        devices.webcams->refresh = true;
+        Paint();
+        Paint();
+    };
+    dlg->CloseDevices();
+    ExpectOneRecordingErrorBox(dlg->boxes);
+    EXPECT_EQ(other.opens, 0);
+    EXPECT_EQ(other.starts, 0);
+    EXPECT_EQ(dlg->m_videoDisplay.source, nullptr);
+    EXPECT_EQ(dlg->m_videoDisplay.GetBitmap(), nullptr);
+    devices.webcams->list = {&devices.source};
+}
+
 // A refused frame has told the operator already; the failed finish that follows adds no box, whether
 // the dialog ends the recording on the live view's word or the operator stops it first.
 TEST_F(Recording, AFailureShownForARefusedFrameIsNotShownAgainAtTheStop) {
