@@ -1,6 +1,7 @@
 // The main dialog in this process, on fake devices, with its clocks, profile folder and message
 // boxes replaced: capture names and folders, the reference commands, the status and notice lines.
 #include <gtest/gtest.h>
+#include "recording/VideoRecorder.h"
 #include "res/resource.h"
 #include "standins/fk40/LycStandin.h"
 #include "tests/maindialog/MainDialogFixture.h"
@@ -324,9 +325,21 @@ public:
     using CLumetraDlg::OnCaptureVideoMode;
     std::wstring taken;
     const std::string othersBytes = "the other program's file";
+    bool encoderCannotOpen = false;
 
 protected:
     void RunLogin() override {}  // online without a service: a capture reads the controls only
+    CVideoRecorder* NewRecorder(const std::wstring& path, int w, int h, int bits, int format) override {
+        struct Unopenable : VideoEncoder {
+            bool Open(const std::wstring&, int) override { return false; }
+            bool AddFrame(const unsigned char*, HBITMAP) override { return false; }
+            bool Close() override { return false; }
+            RecordingState State() const override { return RecordingState::Failed; }
+            uint64_t PicturesInFile() const override { return 0; }
+        };
+        if (!encoderCannotOpen) return TestDlg::NewRecorder(path, w, h, bits, format);
+        return new CVideoRecorder(new Unopenable, path, w, h, bits, format);
+    }
     bool FileExists(const std::wstring& path) override {
         const bool there = TestDlg::FileExists(path);
         if (!there && !taken.empty() && std::filesystem::path(path).lexically_normal() == taken) {
@@ -345,7 +358,7 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
         Kind kind;
         int format;
         const wchar_t* taken;    // below the images folder
-        const wchar_t* written;  // the capture's file, below the images folder
+        const wchar_t* written;  // the capture's file, below the images folder; none: it fails
     };
     const Case cases[] = {
         {"still", false, Still, 0, L"20210524140700_SiteA_0.bmp", L"20210524140700_SiteA_1.bmp"},
@@ -356,6 +369,7 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
          L"20210524140700_SiteA_1.bmp"},
         {"AVI recording", false, Video, 0, L"20210524140700_SiteA_0.avi", L"20210524140700_SiteA_1.avi"},
         {"MPEG-2 recording", false, Video, 1, L"20210524140700_SiteA_0.mpg", L"20210524140700_SiteA_1.mpg"},
+        {"a recording that cannot start", false, Video, -1, L"20210524140700_SiteA_0.avi", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -368,7 +382,8 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
         ASSERT_TRUE(dlg.Create(IDD_LUMETRA_DIALOG));
         dlg.m_videoDisplay.UpdateWindow();
         dlg.GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
-        dlg.m_videoDisplay.videoFormat = c.format;
+        dlg.m_videoDisplay.videoFormat = c.format < 0 ? 0 : c.format;
+        dlg.encoderCannotOpen = c.format < 0;
         dlg.taken = images + c.taken;
 
         if (c.kind == Video) {
@@ -378,17 +393,21 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
                 dlg.m_videoDisplay.Invalidate(FALSE);
                 dlg.m_videoDisplay.UpdateWindow();
             }
-            dlg.OnCaptureVideoMode();
+            if (c.written) dlg.OnCaptureVideoMode();
         } else {
             EXPECT_TRUE(dlg.CaptureImage(c.kind == Reference));
         }
 
         EXPECT_TRUE(dlg.taken.empty()) << "the name was never checked";
         EXPECT_EQ(ReadBytes(images + c.taken), dlg.othersBytes) << "the other program's file changed";
-        EXPECT_GT(ReadBytes(images + c.written).size(), 54u);
-        EXPECT_TRUE(dlg.boxes.empty());
+        if (c.written) {
+            EXPECT_GT(ReadBytes(images + c.written).size(), 54u);
+            EXPECT_TRUE(dlg.boxes.empty());
+        } else {
+            EXPECT_EQ(dlg.boxes.size(), 1u);
+        }
         // Nothing of this capture under the other's stem; online the written still has its details.
-        const size_t ownFiles = c.online ? 2 : 1;
+        const size_t ownFiles = !c.written ? 0 : c.online ? 2 : 1;
         size_t files = 0;
         for (const auto& e : std::filesystem::recursive_directory_iterator(images)) files += e.is_regular_file();
         EXPECT_EQ(files, ownFiles + 1);
