@@ -25,17 +25,27 @@ using JsonTree = std::unique_ptr<cJSON, JsonDeleter>;
 
 // Transfer limits. The program keeps these values; tests shorten them so that their waits stay short.
 struct CendraTimeouts {
-    long connectMs = 10000;           // every request
-    long getTotalMs = 30000;          // a whole GET, redirects included
-    long uploadLowSpeedSeconds = 60;  // an upload fails after this long below 1 byte/s
+    long connectMs = 10000;   // every request
+    long getTotalMs = 30000;  // a whole GET, redirects included
+    // An upload fails after uploadLowSpeedSeconds below uploadFloorBytesPerSecond (sent and
+    // received together, as the library measures over its last few seconds): a service that has
+    // stalled and one whose reply trickles fail alike. The floor is far below the slowest link an
+    // upload has to work on (the largest still, 6.2 MB, over 128 kB/s).
+    long uploadLowSpeedSeconds = 60;
+    long uploadFloorBytesPerSecond = 8 * 1024;
 };
 extern CendraTimeouts g_cendraTimeouts;
+
+// The longest a whole upload of requestBytes may last: the connect limit, the request at the
+// floor speed, and one low-speed window for the reply. Bounds a service that keeps above the
+// floor only in bursts, or never ends its reply. At most LONG_MAX.
+long UploadTotalLimitMs(unsigned long long requestBytes, const CendraTimeouts& limits);
 
 // What became of one upload.
 enum class UploadOutcome {
     Delivered,  // the transfer completed with a 2xx status
     Failed,     // not taken, for any reason but a time-out (unreadable image, transport, status)
-    TimedOut,   // the connect limit or the low-speed limit expired: the service is not answering
+    TimedOut,   // the connect, low-speed or total limit expired: the service is not answering
 };
 
 // A GET body larger than this fails as a write error.
@@ -75,7 +85,8 @@ public:
     // One multipart POST of the image and its details to baseUrl + "/v1/publish/insert", the
     // library's trace on stderr, the reply body on stdout. Delivered only when the transfer
     // completed with a 2xx status; redirects are not followed. An unreadable image sends nothing.
-    // A time-out is told apart so that a batch can stop waiting on a service that has stalled.
+    // A time-out is told apart so that a batch can stop waiting on a service that has stalled or
+    // moves too slowly to be working (CendraTimeouts).
     UploadOutcome Upload(UploadRecord record);
 
     std::string baseUrl;  // scheme, host and port, no trailing slash

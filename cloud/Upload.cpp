@@ -2,6 +2,8 @@
 #include "cloud/Upload.h"
 #include <curl/curl.h>
 #include <windows.h>
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -39,7 +41,25 @@ void AddText(curl_mime* mime, const char* name, const std::string& value) {
     curl_mime_data(part, value.c_str(), CURL_ZERO_TERMINATED);
 }
 
+// Bytes of the file at path; 0 when it cannot be asked (the transfer then fails on reading it).
+unsigned long long FileBytes(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 }  // namespace
+
+long UploadTotalLimitMs(unsigned long long requestBytes, const CendraTimeouts& limits) {
+    constexpr unsigned long long kMax = LONG_MAX;
+    const unsigned long long floor = std::max(limits.uploadFloorBytesPerSecond, 1L);
+    const unsigned long long fixedMs = static_cast<unsigned long long>(std::max(limits.connectMs, 0L)) +
+                                       static_cast<unsigned long long>(std::max(limits.uploadLowSpeedSeconds, 0L)) * 1000;
+    // Divided before it is multiplied, so that no size can overflow.
+    const unsigned long long atFloorMs = requestBytes / floor * 1000 + requestBytes % floor * 1000 / floor;
+    if (fixedMs >= kMax || atFloorMs >= kMax - fixedMs) return LONG_MAX;
+    return static_cast<long>(fixedMs + atFloorMs);
+}
 
 UploadOutcome CendraClient::Upload(UploadRecord record) {
     Request request;
@@ -78,14 +98,17 @@ UploadOutcome CendraClient::Upload(UploadRecord record) {
     curl_easy_setopt(request.handle, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(request.handle, CURLOPT_MIMEPOST, form);
     curl_easy_setopt(request.handle, CURLOPT_WRITEFUNCTION, WriteReplyToStdout);
-    // No total limit: a large image on a slow line may take long, but a stalled one fails.
-    curl_easy_setopt(request.handle, CURLOPT_CONNECTTIMEOUT_MS, g_cendraTimeouts.connectMs);
-    curl_easy_setopt(request.handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(request.handle, CURLOPT_LOW_SPEED_TIME, g_cendraTimeouts.uploadLowSpeedSeconds);
+    // A large image on a slow line may take long; a service that stalls or trickles fails after
+    // the low-speed window, and the total limit ends one that stays above the floor only in bursts.
+    const CendraTimeouts& limits = g_cendraTimeouts;
+    curl_easy_setopt(request.handle, CURLOPT_CONNECTTIMEOUT_MS, limits.connectMs);
+    curl_easy_setopt(request.handle, CURLOPT_LOW_SPEED_LIMIT, limits.uploadFloorBytesPerSecond);
+    curl_easy_setopt(request.handle, CURLOPT_LOW_SPEED_TIME, limits.uploadLowSpeedSeconds);
+    curl_easy_setopt(request.handle, CURLOPT_TIMEOUT_MS, UploadTotalLimitMs(FileBytes(record.path), limits));
     const CURLcode result = curl_easy_perform(request.handle);
     if (result != CURLE_OK) {
         std::fprintf(stderr, "curl_easy_perform() failed: %s\n", curl_easy_strerror(result));
-        // The connect limit and the low-speed limit both give this code.
+        // The connect, low-speed and total limits all give this code.
         return result == CURLE_OPERATION_TIMEDOUT ? UploadOutcome::TimedOut : UploadOutcome::Failed;
     }
     long status = 0;

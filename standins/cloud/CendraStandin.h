@@ -83,8 +83,9 @@ struct Fault {
         Chunked,              // status and body sent chunked in `count` chunks (at least 1)
         NoAnswer,             // read the request, then send nothing and hold the connection until
                               // the client closes it or the server stops
-        SlowBody,             // status, headers with the full Content-Length, then body one byte at a
-                              // time, delayMs apart (ends early when the server stops)
+        SlowBody,             // status, headers with the full Content-Length, then the body `count`
+                              // bytes at a time (at least 1), each delayMs after the one before
+                              // (ends early when the client closes or the server stops)
         LargeBody,            // status 200 and a body of `count` MiB: one JSON string "xxx...x"
         CloseAfterBodyBytes,  // read `count` bytes of the request body (after 100 Continue if
                               // asked), record it cut short, close the connection without a reply;
@@ -104,7 +105,7 @@ struct Fault {
     static Fault RedirectTo(std::string prefix, std::string location, int occurrence = 1, int status = 302);
     static Fault Chunks(std::string prefix, std::string body, int chunks, int occurrence = 1);
     static Fault Hang(std::string prefix, int occurrence = 1);
-    static Fault Slow(std::string prefix, std::string body, int delayMs, int occurrence = 1);
+    static Fault Slow(std::string prefix, std::string body, int delayMs, int occurrence = 1, int stepBytes = 1);
     static Fault Large(std::string prefix, int mebibytes, int occurrence = 1);
     static Fault CloseAfter(std::string prefix, int bodyBytes, int occurrence = 1);
 };
@@ -134,6 +135,9 @@ public:
 
     void AddFault(const Fault& fault);
     void ClearFaults();
+    // Reads requests (line, headers and body) at no more than this many bytes per second, as over
+    // a slow link, on connections accepted from now on; 0, the default, as fast as they come.
+    void SetRequestReadRate(size_t bytesPerSecond);
 
     std::vector<Request> Requests() const;  // copies of the record, in arrival order
     size_t RequestCount() const;

@@ -159,10 +159,11 @@ Fault Fault::Chunks(std::string prefix, std::string body, int chunks, int occurr
 
 Fault Fault::Hang(std::string prefix, int occurrence) { return MakeFault(std::move(prefix), NoAnswer, occurrence); }
 
-Fault Fault::Slow(std::string prefix, std::string body, int delayMs, int occurrence) {
+Fault Fault::Slow(std::string prefix, std::string body, int delayMs, int occurrence, int stepBytes) {
     Fault f = MakeFault(std::move(prefix), SlowBody, occurrence);
     f.body = std::move(body);
     f.delayMs = delayMs;
+    f.count = stepBytes;
     return f;
 }
 
@@ -254,8 +255,9 @@ struct Reply {
 // One accepted socket with its read buffer.
 class Connection {
 public:
-    Connection(SOCKET s, const std::atomic<bool>& stopping, HANDLE stopEvent)
-        : m_socket(s), m_stopping(stopping), m_stopEvent(stopEvent) {}
+    // readRate: bytes per second that Fill takes at most (0: no limit).
+    Connection(SOCKET s, const std::atomic<bool>& stopping, HANDLE stopEvent, size_t readRate)
+        : m_socket(s), m_stopping(stopping), m_stopEvent(stopEvent), m_readRate(readRate) {}
 
     // Waits until the socket is readable (or writable); false when the server stops.
     bool Wait(bool forWrite) {
@@ -274,10 +276,21 @@ public:
     bool Fill() {
         char chunk[64 * 1024];
         while (Wait(false)) {
-            int n = recv(m_socket, chunk, sizeof chunk, 0);
+            size_t want = sizeof chunk;
+            if (const size_t rate = m_readRate) {
+                // Small reads, each once the bytes before it are due at the rate.
+                want = std::clamp<size_t>(rate / 20, 1, sizeof chunk);
+                if (!m_pacedSince) m_pacedSince = GetTickCount64();
+                const uint64_t dueMs = m_pacedBytes * 1000 / rate, elapsedMs = GetTickCount64() - m_pacedSince;
+                if (dueMs > elapsedMs && !Pause(static_cast<int>(std::min<uint64_t>(dueMs - elapsedMs, 1000))))
+                    return false;
+                if (dueMs > elapsedMs) continue;
+            }
+            int n = recv(m_socket, chunk, static_cast<int>(want), 0);
             if (n > 0) {
                 Compact();
                 m_buffer.append(chunk, n);
+                m_pacedBytes += static_cast<uint64_t>(n);
                 return true;
             }
             if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return false;
@@ -356,6 +369,9 @@ private:
     SOCKET m_socket;
     const std::atomic<bool>& m_stopping;
     HANDLE m_stopEvent;
+    const size_t m_readRate;
+    uint64_t m_pacedSince = 0;  // tick of the first read under a rate
+    uint64_t m_pacedBytes = 0;  // bytes read since then
     std::string m_buffer;
     size_t m_pos = 0;
 };
@@ -379,6 +395,7 @@ struct Server::Impl {
     SOCKET listener = INVALID_SOCKET;
     unsigned short port = 0;
     std::atomic<bool> stopping{false};
+    std::atomic<size_t> readRate{0};  // SetRequestReadRate
     HANDLE stopEvent = nullptr;
     std::thread acceptor;
     std::vector<Worker> workers;  // touched by the accept thread, and by the destructor after it ended
@@ -392,7 +409,7 @@ struct Server::Impl {
     FILE* log = nullptr;
 
     void AcceptLoop();
-    void Serve(SOCKET s, int number);
+    void Serve(SOCKET s, int number, size_t readRate);
     bool ServeOne(Connection& conn, int number);
     Reply Answer(const Request& request);
     void Record(const Request& request);
@@ -476,6 +493,8 @@ void Server::AddFault(const Fault& fault) {
     m_impl->faults.push_back({fault, 0});
 }
 
+void Server::SetRequestReadRate(size_t bytesPerSecond) { m_impl->readRate = bytesPerSecond; }
+
 void Server::ClearFaults() {
     std::lock_guard lock(m_impl->mutex);
     m_impl->faults.clear();
@@ -521,6 +540,13 @@ void Server::Impl::AcceptLoop() {
         ioctlsocket(s, FIONBIO, &nonBlocking);
         BOOL noDelay = TRUE;  // replies go out in few sends; slow bodies one byte each
         setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+        const size_t rate = readRate;
+        if (rate) {
+            // A slow link holds little in flight: the client's sending keeps pace with the reads
+            // instead of handing the whole request to the system at once.
+            int buffer = 32 * 1024;
+            setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
+        }
         // Finished connection threads are joined here, so that a long demo run keeps few.
         workers.erase(std::remove_if(workers.begin(), workers.end(),
                                      [](Worker& w) {
@@ -531,16 +557,16 @@ void Server::Impl::AcceptLoop() {
                       workers.end());
         auto done = std::make_shared<std::atomic<bool>>(false);
         int number = ++connections;
-        workers.push_back({std::thread([this, s, number, done] {
-                               Serve(s, number);
+        workers.push_back({std::thread([this, s, number, rate, done] {
+                               Serve(s, number, rate);
                                *done = true;
                            }),
                            done});
     }
 }
 
-void Server::Impl::Serve(SOCKET s, int number) {
-    Connection conn(s, stopping, stopEvent);
+void Server::Impl::Serve(SOCKET s, int number, size_t rate) {
+    Connection conn(s, stopping, stopEvent, rate);
     while (ServeOne(conn, number)) {
     }
     shutdown(s, SD_SEND);
@@ -760,8 +786,9 @@ bool Server::Impl::ServeOne(Connection& conn, int number) {
     case Fault::SlowBody:
         if (!conn.Send(Head(f.status, f.contentType, "Content-Length: " + std::to_string(f.body.size()), close)))
             return false;
-        for (char c : f.body) {
-            if (!conn.Pause(f.delayMs) || !conn.Send(&c, 1)) return false;
+        for (size_t pos = 0, step = static_cast<size_t>(std::max(f.count, 1)); pos < f.body.size(); pos += step) {
+            if (!conn.Pause(f.delayMs) || !conn.Send(f.body.data() + pos, std::min(step, f.body.size() - pos)))
+                return false;
         }
         return !close;
     case Fault::LargeBody: {

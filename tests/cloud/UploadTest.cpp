@@ -3,6 +3,7 @@
 #include "standins/cloud/CendraStandin.h"
 #include "tests/cloud/CloudTestSupport.h"
 #include <gtest/gtest.h>
+#include <climits>
 #include <functional>
 
 using cendra_standin::Fault;
@@ -168,6 +169,7 @@ struct OutcomeCase {
     size_t errorLines;
     long lowSpeedSeconds = 60;  // the program's limit unless a row waits for it
     const char* errorText = nullptr;  // the library's text in the error line, when the row names it
+    const char* trace = nullptr;      // what the library's trace says of the limit that expired
 };
 
 constexpr auto kDelivered = UploadOutcome::Delivered, kFailed = UploadOutcome::Failed,
@@ -187,9 +189,18 @@ const OutcomeCase kOutcomes[] = {
     // A transport failure that is no time-out.
     {"dropped mid-body", [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/insert", 1000)); }, true, 1280, 720,
      kFailed, 1, 1},
-    // The library measures speed over its last few seconds: this waits about 1 + 5 s.
+    // Below the floor for the low-speed window, 1 s here.
     {"stalled reply", [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert")); }, true, 8, 8, kTimedOut, 1, 1, 1,
-     "Timeout was reached"},
+     "Timeout was reached", "Operation too slow"},
+    // A 200 whose body comes a byte every half second (20 s in all) fails as a stall does.
+    {"dripping reply",
+     [](Server& s) { s.AddFault(Fault::Slow("/v1/publish/insert", std::string(40, ' '), 500)); }, true, 8, 8,
+     kTimedOut, 1, 1, 1, "Timeout was reached", "Operation too slow"},
+    // Bursts of 16 KiB each half second keep above the floor, for 40 s in all: the total limit of a
+    // small image (connect and window, about 12 s) ends it.
+    {"reply in bursts above the floor",
+     [](Server& s) { s.AddFault(Fault::Slow("/v1/publish/insert", std::string(80 * 16384, ' '), 500, 1, 16384)); },
+     true, 8, 8, kTimedOut, 1, 1, 2, "Timeout was reached", "Operation timed out after"},
 };
 
 class UploadReply : public Upload, public ::testing::WithParamInterface<OutcomeCase> {};
@@ -200,12 +211,16 @@ TEST_P(UploadReply, DeliveredOnlyWhenTakenAndATimeOutToldApart) {
     ShortTimeouts limits(30000, c.lowSpeedSeconds);
     UploadRecord record = Image(L"shot.bmp", BitmapBytes(c.width, c.height));
     if (!c.fileExists) record.path = temp.path() + L"\\gone.bmp";
-    StreamCapture err(2);
+    StreamCapture out(1), err(2);  // the reply goes to stdout: only the outcome matters here
     EXPECT_EQ(client.Upload(record), c.result);
+    const std::string trace = err.Text();
     const auto lines = err.Lines("curl_easy_perform() failed: ");
     EXPECT_EQ(lines.size(), c.errorLines);
     if (c.errorText && !lines.empty()) {
         EXPECT_EQ(lines[0], FailureLine(c.errorText));
+    }
+    if (c.trace) {
+        EXPECT_NE(trace.find(c.trace), std::string::npos) << trace;
     }
     EXPECT_EQ(server.RequestCount(), c.requests);
 }
@@ -215,6 +230,33 @@ INSTANTIATE_TEST_SUITE_P(Replies, UploadReply, ::testing::ValuesIn(kOutcomes), [
     for (const char* p = info.param.name; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     return name;
 });
+
+// The largest still the program writes, over a link of 128 kB/s (the stand-in reads no faster),
+// under the program's own limits: about 50 s.
+TEST_F(Upload, TheLargestStillGoesOverASlowLink) {
+    const std::string bytes = BitmapBytes(1920, 1080);
+    ASSERT_EQ(bytes.size(), 6220854u);
+    server.SetRequestReadRate(128000);
+    UploadRecord record = Image(L"full.bmp", bytes);
+    record.metadata = Details();
+    EXPECT_EQ(client.Upload(record), UploadOutcome::Delivered);
+    const Request request = OnlyRequest();
+    EXPECT_FALSE(request.cutShort);
+    ASSERT_EQ(request.parts.size(), 17u);
+    EXPECT_TRUE(request.parts[1].bytes == bytes);
+}
+
+// The whole-upload limit leaves the largest still at 128 kB/s its reply window, grows with the
+// size, and a size no link could carry gives the largest limit rather than a wrapped one.
+TEST(UploadTotalLimit, FitsTheLargestStillOnASlowLinkAndNeverWraps) {
+    const CendraTimeouts program;
+    const unsigned long long still = 6220854;
+    EXPECT_GE(UploadTotalLimitMs(still, program), static_cast<long>(still * 1000 / 128000) + program.connectMs +
+                                                      program.uploadLowSpeedSeconds * 1000);
+    EXPECT_GT(UploadTotalLimitMs(2 * still, program), UploadTotalLimitMs(still, program));
+    for (const unsigned long long huge : {1ULL << 42, 1ULL << 63, ~0ULL})
+        EXPECT_EQ(UploadTotalLimitMs(huge, program), LONG_MAX) << huge;
+}
 
 TEST_F(Upload, ThreeImagesMakeThreePostsInOrder) {
     const std::wstring names[] = {L"c.bmp", L"a.bmp", L"b.bmp"};

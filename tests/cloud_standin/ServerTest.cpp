@@ -297,6 +297,7 @@ TEST(StandinFaults, ShapeTheReply) {
     server.AddFault(Fault::Chunks("/onebyte", "ab", 9));
     server.AddFault(Fault::Large("/large", 3));
     server.AddFault(Fault::Slow("/slow", "[1,2]", 60));
+    server.AddFault(Fault::Slow("/bursts", "[1,2,3,4]", 500, 1, 5));
 
     RawReply r;
     EXPECT_EQ(Send(server, GetRequest("/status"), &r), "not json");
@@ -326,6 +327,29 @@ TEST(StandinFaults, ShapeTheReply) {
     auto start = Clock::now();
     EXPECT_EQ(Send(server, GetRequest("/slow"), &r), "[1,2]");
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(5 * 50));
+    // Five bytes a step: two pauses, not nine.
+    start = Clock::now();
+    EXPECT_EQ(Send(server, GetRequest("/bursts"), &r), "[1,2,3,4]");
+    const auto bursts = Clock::now() - start;
+    EXPECT_GE(bursts, std::chrono::milliseconds(2 * 500));
+    EXPECT_LT(bursts, std::chrono::milliseconds(4000));
+}
+
+// As over a slow link: the body is not all read long before the rate allows, and arrives whole.
+TEST(StandinHttp, ReadsRequestsNoFasterThanTheReadRate) {
+    Server server("");
+    server.SetRequestReadRate(64 * 1024);
+    std::string body(256 * 1024, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 251);
+    RawClient client(server.Port());
+    const auto start = Clock::now();
+    ASSERT_TRUE(client.Send(Post("/v1/publish/insert", body)));
+    EXPECT_EQ(client.Read(30000).status, 200);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(3500));  // 4 s at the rate
+    ASSERT_EQ(server.RequestCount(), 1u);
+    const Request r = server.Requests()[0];
+    EXPECT_FALSE(r.cutShort);
+    EXPECT_TRUE(r.body == body);
 }
 
 TEST(StandinFaults, HoldOrDropTheConnection) {
