@@ -26,7 +26,8 @@ void SetUpThumbnailList(CListCtrl& list, ThumbnailImageList& images);
 
 // The 120 x 120 thumbnail of the image file (squeezed to the square, over white), added to the
 // list; its index there. A file that cannot be loaded or scaled gets the placeholder (white, a
-// one-pixel grey frame). -1 only when the list takes neither.
+// one-pixel grey frame), and so does a picture too large to decode (CImage::Load refuses it
+// unread). -1 only when the list takes neither.
 int AddThumbnail(ThumbnailImageList& images, const std::wstring& path);
 
 // The placeholder's index, added on first use.

@@ -1,9 +1,54 @@
 #include "framework/Image.h"
+#include "framework/ImageHeader.h"
 #include <gdiplus.h>
 #include <memory>
+#include <string>
+
+namespace {
+
+// A file opened for reading only, shared with every other opener.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(LPCWSTR path)
+        : m_handle(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~ReadOnlyFile() {
+        if (m_handle != INVALID_HANDLE_VALUE) ::CloseHandle(m_handle);
+    }
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
+    std::string Read(uint64_t offset, size_t count) const {
+        std::string bytes(count, '\0');
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (count == 0 || !::ReadFile(m_handle, bytes.data(), static_cast<DWORD>(count), &got, &at)) got = 0;
+        bytes.resize(got);
+        return bytes;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+// Whether the file's header states a picture too large to decode. A file that cannot be opened
+// or whose size is unknown goes to the decoder, which refuses what it cannot read.
+bool StatesTooLargeAPicture(LPCWSTR path) {
+    const ReadOnlyFile file(path);
+    if (!file.IsOpen()) return false;
+    const std::optional<PictureSize> size =
+        ReadPictureSize([&file](uint64_t offset, size_t count) { return file.Read(offset, count); });
+    return size && IsPictureTooLarge(*size);
+}
+
+}  // namespace
 
 HRESULT CImage::Load(LPCWSTR path) {
     Destroy();
+    if (StatesTooLargeAPicture(path)) return E_FAIL;
     auto source = std::make_unique<Gdiplus::Bitmap>(path);
     if (source->GetLastStatus() != Gdiplus::Ok) return E_FAIL;
     const int w = static_cast<int>(source->GetWidth()), h = static_cast<int>(source->GetHeight());

@@ -12,7 +12,8 @@ public:
 
     // Any format GDI+ reads. Images with alpha become 32 bits per pixel, premultiplied (what
     // AlphaBlend and the static control expect); others 24. Replaces a loaded image; E_FAIL
-    // when the file cannot be read.
+    // when the file cannot be read, and, undecoded, when its header states more pixels than
+    // kMaxPicturePixels (framework/ImageHeader.h).
     HRESULT Load(LPCWSTR path);
     void Destroy();
 

@@ -121,7 +121,8 @@ void CLumetraDlg::OnOpenReferenceImage() {
     std::wstring name = picker->m_currentItem.fileName;
     delete picker;
     if (!chosen || name.empty()) return;
-    // An image that cannot be loaded leaves no bitmap at 0 x 0: a black view.
+    // An image that cannot be loaded (a picture too large to decode included) leaves no bitmap
+    // at 0 x 0: a black view.
     CImage image;
     image.Load((m_imagesFolder + L"\\ReferenceImages\\" + name).c_str());
     m_referenceDisplay.SetImage(image, image.GetWidth(), image.GetHeight());

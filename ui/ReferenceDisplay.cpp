@@ -36,9 +36,12 @@ void CReferenceDisplay::OnPaint() {
     memory.CreateCompatibleDC(&dc);
     HGDIOBJ oldBitmap = bitmap ? memory.SelectObject(bitmap) : nullptr;
     dc.SetStretchBltMode(HALFTONE);
-    // Without a bitmap the memory DC holds only its 1 x 1 default: nothing is stretched, so a
-    // control that never had a size shows its frame alone.
-    if (bitmap) dc.StretchBlt(0, 0, client.right, client.bottom, &memory, 0, 0, width, height, SRCCOPY);
+    // Every paint covers the whole control: the control erases no background, so whatever a
+    // paint leaves out keeps the previous picture. Nothing to stretch (no size yet, or an image
+    // that could not be loaded) shows the black of a cleared view.
+    const bool stretched =
+        bitmap && dc.StretchBlt(0, 0, client.right, client.bottom, &memory, 0, 0, width, height, SRCCOPY);
+    if (!stretched) ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
 
     CPen pen(PS_SOLID, 1, RGB(15, 0, 0));
     HGDIOBJ oldPen = dc.SelectObject(pen);

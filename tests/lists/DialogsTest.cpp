@@ -11,8 +11,11 @@
 #include "standins/cloud/CendraStandin.h"
 #include "tests/cloud/CloudTestSupport.h"
 #include "tests/lists/ListsTestSupport.h"
+#include "tests/views/Pixels.h"
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <thread>
 
 using cendra_standin::Fault;
 using cendra_standin::Request;
@@ -202,13 +205,13 @@ TEST_F(ListDialogs, UploadDetailsAreTheHighlightedFilesAndRowZerosWithoutHighlig
     dlg.DestroyWindow();
 }
 
-// A .meta far too large to be a record (a file an operator left, with no line break) shows as no
-// details wherever its image is highlighted, and the program goes on.
+// A .meta far too large to be a record (a file an operator left, text with no line break) shows
+// as no details wherever its image is highlighted, and the program goes on. One byte over the
+// bound is enough, and its text is visible: read whole, it would show as the facility.
 TEST_F(ListDialogs, AMetaFileFarTooLargeShowsNoDetails) {
     WriteStills();
     const std::wstring meta = main->m_metadataFolder + L"a.meta";
-    ASSERT_TRUE(WriteBytes(meta, ""));
-    ASSERT_TRUE(ExtendTo(meta, 300LL << 20));
+    ASSERT_TRUE(WriteBytes(meta, std::string(static_cast<size_t>(kMaxMetaFileBytes) + 1, 'x')));
     auto highlight = [](auto& dlg, const wchar_t* name) {
         for (const UploadItem& item : dlg.m_items)
             if (item.fileName == name) SelectRow(dlg.m_list.m_hWnd, item.index);
@@ -245,10 +248,12 @@ class TestConfirm : public CConfirmCendraDlg {
 public:
     using CConfirmCendraDlg::CConfirmCendraDlg;
     std::vector<Box>* boxes = nullptr;
+    const std::function<void()>* onBox = nullptr;  // while the box is up
 
 protected:
     int ShowMessage(const wchar_t* text, const wchar_t* caption, UINT) override {
         boxes->push_back({text, caption});
+        if (onBox && *onBox) (*onBox)();
         return IDOK;
     }
 };
@@ -257,6 +262,7 @@ class TestUpload : public CUploadCendraDlg {
 public:
     using CUploadCendraDlg::CUploadCendraDlg;
     std::function<void(Scripted<TestConfirm>&)> confirmScript;
+    std::function<void()> onBox;  // while a confirm dialog's box is up
     std::vector<Box> boxes;
     std::vector<std::vector<std::wstring>> confirmRows;  // each confirm dialog's rows as it opened
 
@@ -264,6 +270,7 @@ protected:
     CConfirmCendraDlg* MakeConfirmDialog(std::vector<UploadItem> items) override {
         auto* confirm = new Scripted<TestConfirm>(std::move(items), m_mainDlg);
         confirm->boxes = &boxes;
+        confirm->onBox = &onBox;
         confirm->script = [this](Scripted<TestConfirm>& c) {
             std::vector<std::wstring> rows;
             for (const Row& r : Rows(c.m_list.m_hWnd)) rows.push_back(r.text);
@@ -402,6 +409,16 @@ const BatchCase kBatches[] = {
      [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert", 2)); },
      {"c.bmp", "a.bmp"},
      L"2 of 3 images could not be uploaded:\r\n\r\na.bmp\r\nb.bmp\r\n"},
+    // Every insert answered 200 with a body of a byte each half second, 10 s in all: no better
+    // than a stall.
+    {"ADrippingServiceEndsTheBatchAtTheFirstImage",
+     [](Server& s) { s.AddFault(Fault::Slow("/v1/publish/insert", std::string(20, ' '), 500, 0)); },
+     {"c.bmp"},
+     L"3 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\na.bmp\r\nb.bmp\r\n"},
+    {"ADripOnTheSecondLeavesTheThirdUntried",
+     [](Server& s) { s.AddFault(Fault::Slow("/v1/publish/insert", std::string(20, ' '), 500, 2)); },
+     {"c.bmp", "a.bmp"},
+     L"2 of 3 images could not be uploaded:\r\n\r\na.bmp\r\nb.bmp\r\n"},
 };
 
 class Batch : public Sending, public ::testing::WithParamInterface<BatchCase> {};
@@ -411,7 +428,7 @@ TEST_P(Batch, ImagesNotUploadedAreListedAndNothingLocalChanges) {
     WriteStills();
     const auto before = FolderBytes(Images());
     c.faults(server);
-    ShortTimeouts limits;  // a stall fails after about 1 + 5 s instead of a minute
+    ShortTimeouts limits;  // a stall or a drip fails after about 3 s instead of a minute
     Scripted<TestUpload> dlg(main.get());
     dlg.confirmScript = [](Scripted<TestConfirm>& confirm) { Click(confirm.m_hWnd, IDOK); };
     dlg.script = [&](Scripted<TestUpload>& d) {
@@ -434,6 +451,78 @@ TEST_P(Batch, ImagesNotUploadedAreListedAndNothingLocalChanges) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, Batch, ::testing::ValuesIn(kBatches),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The fixture's main dialog, but a close records its exit code instead of ending the process.
+class StayingMainDlg : public TestMainDlg {
+public:
+    using TestMainDlg::TestMainDlg;
+    std::vector<int> exits;
+
+protected:
+    void EndProcess(int exitCode) override { exits.push_back(exitCode); }
+};
+
+// The window is held while an upload waits; a close or a session end posted meanwhile takes effect
+// once that upload has failed, as the "Upload Error" box runs the queued messages: a stall and a
+// drip alike.
+TEST_F(Sending, ACloseOrASessionEndDuringAStalledOrDrippingUploadTakesEffectAtTheBox) {
+    const struct {
+        const char* name;
+        Fault fault;
+        UINT message;
+        WPARAM w;
+        std::vector<int> exits;  // a session end leaves the ending to the system
+    } cases[] = {
+        {"stall, close", Fault::Hang("/v1/publish/insert", 0), WM_CLOSE, 0, {0}},
+        {"drip, close", Fault::Slow("/v1/publish/insert", std::string(20, ' '), 500, 0), WM_CLOSE, 0, {0}},
+        {"drip, session end", Fault::Slow("/v1/publish/insert", std::string(20, ' '), 500, 0), WM_ENDSESSION, TRUE,
+         {}},
+    };
+    WriteStills();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        main->m_client = nullptr;
+        main->DestroyWindow();
+        auto* staying = new StayingMainDlg(temp.path());
+        main.reset(staying);
+        main->m_provider = &provider;
+        ASSERT_TRUE(main->Create(IDD_LUMETRA_DIALOG));
+        main->m_online = TRUE;
+        main->m_client = &client;
+        server.ClearFaults();
+        server.ClearRecord();
+        server.AddFault(c.fault);
+        ShortTimeouts limits;
+        const HWND mainWindow = main->m_hWnd;
+        std::thread closer([&] {
+            if (server.WaitForRequests(1, 30000)) PostMessageW(mainWindow, c.message, c.w, 0);
+        });
+        Scripted<TestUpload> dlg(main.get());
+        dlg.confirmScript = [](Scripted<TestConfirm>& confirm) { Click(confirm.m_hWnd, IDOK); };
+        std::vector<int> exitsAtBox;
+        bool closedAtBox = false;
+        dlg.onBox = [&] {
+            MSG m;  // as the box's own message loop does
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+            exitsAtBox = staying->exits;
+            closedAtBox = staying->m_devicesClosed;
+        };
+        const auto start = std::chrono::steady_clock::now();
+        dlg.script = [&](Scripted<TestUpload>& d) {
+            Mark(d, {L"c.bmp", L"a.bmp", L"b.bmp"});
+            Click(d.m_hWnd, IDC_UPLOAD_SELECTED);
+        };
+        dlg.DoModal();
+        closer.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << "the window was held";
+        EXPECT_EQ(Posts().size(), 1u);
+        ASSERT_EQ(dlg.boxes.size(), 1u);
+        EXPECT_EQ(dlg.boxes[0].text, L"3 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\na.bmp\r\nb.bmp\r\n");
+        EXPECT_TRUE(closedAtBox) << "the cameras were not let go at the box";
+        EXPECT_EQ(exitsAtBox, c.exits) << "the close did not end the program at the box";
+        EXPECT_EQ(staying->exits, c.exits);
+    }
+}
 
 // ---- Edit images ----
 
@@ -544,6 +633,134 @@ TEST_F(ListDialogs, TheReferencePickersResultFollowsHowItEnded) {
         EXPECT_EQ(dlg.m_result, c.result);
         EXPECT_EQ(dlg.m_currentItem.fileName, c.fileName == kFirstRow ? firstRow : std::wstring(c.fileName));
     }
+}
+
+// ---- The reference view ----
+
+// Chooses a row of the picker that the main dialog's "Open Reference Image" brings up, from a
+// timer inside the picker's modal loop, as a click and OK would; Cancel when there is no such row.
+// Keeps the facility the picker showed for it.
+struct PickerChoice {
+    std::wstring name;
+    bool chosen = false;
+    std::wstring facility;
+
+    static PickerChoice*& Current() {
+        static PickerChoice* current = nullptr;
+        return current;
+    }
+    static BOOL CALLBACK IsPicker(HWND window, LPARAM found) {
+        wchar_t caption[64] = {};
+        GetWindowTextW(window, caption, 64);
+        if (!IsWindowVisible(window) || std::wstring(caption) != L"Select Reference Image") return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
+        PickerChoice* c = Current();
+        HWND picker = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), IsPicker, reinterpret_cast<LPARAM>(&picker));
+        if (!c || !picker) return;
+        KillTimer(nullptr, timer);
+        const HWND list = GetDlgItem(picker, IDC_REFPICK_LIST);
+        const int row = RowNamed(list, c->name);
+        SelectRow(list, row);
+        c->chosen = row >= 0;
+        c->facility = ItemText(picker, IDC_REFPICK_FACILITY);
+        Click(picker, c->chosen ? IDC_REFPICK_OK : IDC_REFPICK_CANCEL);
+    }
+};
+
+class ReferenceView : public ListDialogs {
+protected:
+    void SetUp() override {
+        ListDialogs::SetUp();
+        if (HasFatalFailure()) return;
+        main->m_online = true;  // the picker shows the details of the highlighted file
+        showOnTop(main->m_hWnd);
+    }
+    // "Open Reference Image", name chosen with OK. The facility the picker showed for it.
+    std::wstring Open(const std::wstring& name) {
+        PickerChoice choice{name};
+        PickerChoice::Current() = &choice;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 15, &PickerChoice::Tick);
+        Click(main->m_hWnd, IDC_OPEN_REFERENCE);
+        KillTimer(nullptr, timer);
+        PickerChoice::Current() = nullptr;
+        EXPECT_TRUE(choice.chosen) << "no picker row for the file";
+        drainMessages();
+        return choice.facility;
+    }
+    // How many pixels inside the view's frame are (near) colour, and how many are not black.
+    struct Shown {
+        int ofColour = 0, notBlack = 0;
+    };
+    Shown ViewPixels(COLORREF colour) {
+        const HWND view = main->m_referenceDisplay.m_hWnd;
+        RECT client{};
+        GetClientRect(view, &client);
+        Canvas screen(client.right, client.bottom);
+        EXPECT_TRUE(screen.grab(view));
+        Shown shown;
+        for (int y = 1; y < screen.height - 1; ++y)
+            for (int x = 1; x < screen.width - 1; ++x) {
+                const COLORREF c = screen.at(x, y);
+                shown.ofColour += std::abs(GetRValue(c) - GetRValue(colour)) <= 8 &&
+                                  std::abs(GetGValue(c) - GetGValue(colour)) <= 8 &&
+                                  std::abs(GetBValue(c) - GetBValue(colour)) <= 8;
+                shown.notBlack += c != RGB(0, 0, 0);
+            }
+        return shown;
+    }
+};
+
+// A good reference, then a file that cannot be loaded: the view empties at once (no picture at
+// 0 x 0, black over all of it), with no message. Pictures above the size bound count as files
+// that cannot be loaded and are never decoded, though listed with their details.
+TEST_F(ReferenceView, AFileThatCannotBeLoadedLeavesNothingOfThePreviousReference) {
+    constexpr COLORREF kGood = RGB(0, 160, 255);
+    ASSERT_TRUE(WriteSolidBmp(Reference(L"good.bmp"), kGood, 300, 200));
+    const std::string png = GreyPngBytes(300, 200, 0x80);
+    struct Case {
+        const wchar_t* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {L"text.bmp", "Not a picture: notes an operator saved under a picture's name.\r\n"},
+        {L"empty.bmp", ""},
+        {L"truncated.bmp", png.substr(0, png.size() / 2)},
+        {L"above.bmp", GreyPngBytes(8000, 4001, 0x40)},  // just above the bound
+        {L"huge.bmp", HugePngBytes()},                     // 20000 x 20000
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + wcslen(c.name)));
+        ASSERT_TRUE(WriteBytes(Reference(c.name), c.bytes));
+        WriteMeta(c.name, NamedDetails(c.name));
+
+        Open(L"good.bmp");
+        ASSERT_EQ(main->m_referenceDisplay.width, 300);
+        EXPECT_GT(ViewPixels(kGood).ofColour, 0);
+
+        const SIZE_T peak = PeakWorkingSet();
+        EXPECT_EQ(Open(c.name), NamedDetails(c.name).facility);
+        EXPECT_LT(PeakWorkingSet() - peak, kNoDecodingGrowth) << "the picture was decoded";
+        EXPECT_EQ(main->m_referenceDisplay.bitmap, nullptr);
+        EXPECT_EQ(main->m_referenceDisplay.width, 0);
+        EXPECT_EQ(main->m_referenceDisplay.height, 0);
+        const Shown shown = ViewPixels(kGood);
+        EXPECT_EQ(shown.ofColour, 0) << "pixels of the previous reference";
+        EXPECT_EQ(shown.notBlack, 0);
+        EXPECT_TRUE(main->boxes.empty());
+        EXPECT_TRUE(DeleteFileW(Reference(c.name).c_str())) << "the file is still open";
+    }
+    // A modest PNG of the same making, for contrast: it is shown.
+    ASSERT_TRUE(WriteBytes(Reference(L"grey.bmp"), png));
+    Open(L"grey.bmp");
+    EXPECT_EQ(main->m_referenceDisplay.width, 300);
+    EXPECT_EQ(main->m_referenceDisplay.height, 200);
+    const Shown grey = ViewPixels(RGB(0x80, 0x80, 0x80));
+    EXPECT_GT(grey.ofColour, 0);
+    EXPECT_EQ(grey.ofColour, grey.notBlack);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// What the thumbnail-list tests share: bitmaps written pixel by pixel, a real main dialog on fake
-// devices in this process, dialogs run modally with a script, and list views read back.
+// What the thumbnail-list tests share: bitmaps written pixel by pixel, PNGs of one grey of any
+// size, a real main dialog on fake devices in this process, dialogs run modally with a script,
+// and list views read back.
 #pragma once
 #include <gtest/gtest.h>
 #include "cloud/Upload.h"
@@ -10,6 +11,9 @@
 #include "ui/ImageMetadata.h"
 #include "ui/LumetraDlg.h"
 #include "video/CompositeVideoSourceProvider.h"
+#include <psapi.h>
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +51,106 @@ inline std::string BmpBytes(int width, int height, const std::function<COLORREF(
 inline bool WriteSolidBmp(const std::wstring& path, COLORREF colour, int width = 32, int height = 24) {
     return WriteBytes(path, BmpBytes(width, height, [colour](int, int) { return colour; }));
 }
+
+// A valid 8-bit greyscale PNG of width x height, every pixel grey. Compressed for real (each row
+// is its Sub filter, the grey, then zeros: a run that deflate's fixed codes copy 258 bytes at a
+// time), so a picture of 20000 x 20000 takes a few MB on disk and all of its 400 MB to decode.
+inline std::string GreyPngBytes(uint32_t width, uint32_t height, uint8_t grey) {
+    auto crc = [](const std::string& bytes) {
+        uint32_t c = 0xFFFFFFFFu;
+        for (unsigned char b : bytes) {
+            c ^= b;
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+        }
+        return ~c;
+    };
+    auto be32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    auto chunk = [&](const char* type, const std::string& data) {
+        const std::string typed = type + data;
+        return be32(static_cast<uint32_t>(data.size())) + typed + be32(crc(typed));
+    };
+
+    std::string z = "\x78\x01";  // zlib: deflate, 32K window
+    uint32_t bits = 0;
+    int count = 0;
+    auto put = [&](uint32_t value, int n) {  // LSB first
+        bits |= value << count;
+        count += n;
+        while (count >= 8) {
+            z += static_cast<char>(bits & 0xFF);
+            bits >>= 8;
+            count -= 8;
+        }
+    };
+    auto code = [&](uint32_t value, int n) {  // Huffman codes go MSB first
+        for (int i = n - 1; i >= 0; --i) put((value >> i) & 1, 1);
+    };
+    auto symbol = [&](uint32_t sym) {  // the fixed literal/length code
+        if (sym < 144) code(0x30 + sym, 8);
+        else if (sym < 256) code(0x190 + sym - 144, 9);
+        else if (sym < 280) code(sym - 256, 7);
+        else code(0xC0 + sym - 280, 8);
+    };
+    auto match = [&](uint32_t length) {  // 3..258 bytes copied from distance 1
+        static const uint32_t base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+        static const int extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+                                    3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+        int i = 28;
+        while (base[i] > length) --i;
+        symbol(257 + i);
+        put(length - base[i], extra[i]);
+        code(0, 5);  // distance 1
+    };
+    put(1, 1);  // the final block
+    put(1, 2);  // fixed codes
+    uint32_t s1 = 1, s2 = 0;  // Adler-32 of the raw rows
+    for (uint32_t y = 0; y < height; ++y) {
+        symbol(1);  // Sub: each byte is the difference to the one on its left
+        symbol(grey);
+        s1 = (s1 + 1) % 65521;
+        s2 = (s2 + s1) % 65521;
+        s1 = (s1 + grey) % 65521;
+        s2 = (s2 + s1) % 65521;
+        s2 = static_cast<uint32_t>((s2 + static_cast<uint64_t>(s1) * (width - 1)) % 65521);
+        uint32_t zeros = width - 1;
+        if (zeros > 0) {
+            symbol(0);
+            --zeros;
+        }
+        while (zeros >= 3) {
+            uint32_t length = std::min<uint32_t>(zeros, 258);
+            if (zeros - length == 1 || zeros - length == 2) length -= 3;
+            match(length);
+            zeros -= length;
+        }
+        for (; zeros > 0; --zeros) symbol(0);
+    }
+    symbol(256);  // end of block
+    put(0, 7);    // to the byte boundary
+    z += be32(s2 << 16 | s1);
+
+    const std::string header = be32(width) + be32(height) + std::string("\x08\x00\x00\x00\x00", 5);
+    return std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", header) + chunk("IDAT", z) + chunk("IEND", "");
+}
+
+// The 20000 x 20000 picture (400 megapixels, far above any camera's), made once per test program.
+inline const std::string& HugePngBytes() {
+    static const std::string bytes = GreyPngBytes(20000, 20000, 0xC0);
+    return bytes;
+}
+
+// The most of the process's memory that has been in RAM at once so far: a decoder that took a
+// picture of 400 megapixels raises it by 400 MB at least.
+inline SIZE_T PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+constexpr SIZE_T kNoDecodingGrowth = 100u << 20;
 
 // Rows of a list view as (text, image index).
 struct Row {

@@ -109,24 +109,41 @@ TEST_F(Thumbnails, AWideImageKeepsBothColoursSqueezedIntoTheSquare) {
 
 TEST_F(Thumbnails, FilesThatCannotBeShownKeepTheirRowsAndShareOnePlaceholderPerList) {
     ASSERT_TRUE(WriteSolidBmp(File(L"good.bmp"), kRed));
-    ASSERT_TRUE(WriteBytes(File(L"broken.bmp"), "BM this is no bitmap at all"));
-    ASSERT_TRUE(WriteBytes(File(L"empty.bmp"), ""));
+    // A PNG named .bmp, as an operator may leave one: of a modest size it shows.
+    ASSERT_TRUE(WriteBytes(File(L"grey.bmp"), GreyPngBytes(300, 200, 0x80)));
+    const struct {
+        const wchar_t* name;
+        std::string bytes;
+    } unshown[] = {
+        {L"broken.bmp", "BM this is no bitmap at all"},
+        {L"empty.bmp", ""},
+        // Valid pictures above the bound, never decoded: far above it, and just above it
+        // (8000 x 4001), which the decoder would take.
+        {L"huge.bmp", HugePngBytes()},
+        {L"above.bmp", GreyPngBytes(8000, 4001, 0x40)},
+    };
+    for (const auto& u : unshown) ASSERT_TRUE(WriteBytes(File(u.name), u.bytes));
+    const SIZE_T peak = PeakWorkingSet();
     const std::vector<UploadItem> items = ListImageFolder(*list, *images, temp.path() + L"\\*.bmp", true);
-    ASSERT_EQ(items.size(), 3u);
+    EXPECT_LT(PeakWorkingSet() - peak, kNoDecodingGrowth) << "a picture above the bound was decoded";
+    ASSERT_EQ(items.size(), 6u);
     const std::vector<Row> rows = Rows(*list);
-    ASSERT_EQ(rows.size(), 3u);
-    const int good = RowNamed(*list, L"good.bmp"), broken = RowNamed(*list, L"broken.bmp"),
-              empty = RowNamed(*list, L"empty.bmp");
-    ASSERT_GE(good, 0);
-    ASSERT_GE(broken, 0);
-    ASSERT_GE(empty, 0);
-    EXPECT_EQ(items[broken].fileName, L"broken.bmp");
-    EXPECT_EQ(items[empty].path, File(L"empty.bmp"));
-    EXPECT_EQ(images->GetImageCount(), 2);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(images->GetImageCount(), 3);
     EXPECT_GE(images->placeholder, 0);
-    EXPECT_EQ(rows[broken].image, images->placeholder);
-    EXPECT_EQ(rows[empty].image, images->placeholder);
+    for (const auto& u : unshown) {
+        const int row = RowNamed(*list, u.name);
+        ASSERT_GE(row, 0);
+        EXPECT_EQ(items[row].fileName, u.name);
+        EXPECT_EQ(items[row].path, File(u.name));
+        EXPECT_EQ(rows[row].image, images->placeholder) << std::string(u.name, u.name + wcslen(u.name));
+    }
+    const int good = RowNamed(*list, L"good.bmp"), grey = RowNamed(*list, L"grey.bmp");
+    ASSERT_GE(good, 0);
+    ASSERT_GE(grey, 0);
     EXPECT_NE(rows[good].image, images->placeholder);
+    EXPECT_NE(rows[grey].image, images->placeholder);
+    EXPECT_TRUE(Filled(Pixels(*images, rows[grey].image), {4, 4, 116, 116}, RGB(0x80, 0x80, 0x80)));
 
     Pixels p(*images, images->placeholder);
     ASSERT_TRUE(p.drawn());
@@ -140,10 +157,10 @@ TEST_F(Thumbnails, FilesThatCannotBeShownKeepTheirRowsAndShareOnePlaceholderPerL
 
     // A missing file too; and a new list makes a placeholder of its own.
     EXPECT_EQ(AddThumbnail(*images, File(L"missing.bmp")), images->placeholder);
-    EXPECT_EQ(images->GetImageCount(), 2);
+    EXPECT_EQ(images->GetImageCount(), 3);
     // The window goes before the dialog object: the image list is the object's and stays whole.
     list->DestroyWindow();
-    EXPECT_EQ(images->GetImageCount(), 2);
+    EXPECT_EQ(images->GetImageCount(), 3);
     NewList();
     EXPECT_EQ(AddThumbnail(*images, File(L"broken.bmp")), 0);
     EXPECT_EQ(images->placeholder, 0);

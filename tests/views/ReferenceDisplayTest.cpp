@@ -113,24 +113,38 @@ TEST_F(ReferenceDisplayTest, ClearedItShowsBlackAtTheGivenSizeAndKeepsThatBitmap
     EXPECT_EQ(dlg.display.bitmap, black);
 }
 
-TEST_F(ReferenceDisplayTest, WithoutASizeOnlyTheFrameIsPaintedUntilThereIsOne) {
-    // Something else on the control beforehand, to see that the inside is left alone.
-    HDC dc = ::GetDC(dlg.display.m_hWnd);
-    HBRUSH magenta = ::CreateSolidBrush(RGB(255, 0, 255));
-    RECT all{0, 0, kWidth, kHeight};
-    ::FillRect(dc, &all, magenta);
-    ::DeleteObject(magenta);
-    ::ReleaseDC(dlg.display.m_hWnd, dc);
-    ::ValidateRect(dlg.display.m_hWnd, nullptr);
+// Without a size (a fresh control, or a reference that could not be loaded) there is no bitmap
+// to make, yet the paint covers everything that was on the control before with black.
+TEST_F(ReferenceDisplayTest, WithoutASizeTheWholeControlIsBlackInsideItsFrameUntilThereIsOne) {
+    HBITMAP source = quadrants();
+    struct Case {
+        const char* what;
+        HBITMAP before;  // shown first, then replaced by no bitmap at 0 x 0
+    } cases[] = {{"fresh", nullptr}, {"after an image", source}};  // in this order
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.before) dlg.display.SetImage(c.before, 8, 8);
+        paint();
+        // Something else on the control beforehand, to see that the inside is painted over.
+        HDC dc = ::GetDC(dlg.display.m_hWnd);
+        HBRUSH magenta = ::CreateSolidBrush(RGB(255, 0, 255));
+        RECT half{0, 0, kWidth / 2, kHeight};
+        ::FillRect(dc, &half, magenta);
+        ::DeleteObject(magenta);
+        ::ReleaseDC(dlg.display.m_hWnd, dc);
+        ::ValidateRect(dlg.display.m_hWnd, nullptr);
 
-    paint();
-    expectFrame();
-    expectInside(RGB(255, 0, 255));
-    EXPECT_EQ(dlg.display.bitmap, nullptr);  // nothing to make at 0 x 0; the next paint tries again
-    dlg.display.SetImage(nullptr, 8, 6);
-    paint();
-    EXPECT_NE(dlg.display.bitmap, nullptr);
-    expectInside(RGB(0, 0, 0));
+        dlg.display.SetImage(nullptr, 0, 0);
+        paint();
+        expectFrame();
+        expectInside(RGB(0, 0, 0));
+        EXPECT_EQ(dlg.display.bitmap, nullptr);  // nothing to make at 0 x 0; the next paint tries again
+        dlg.display.SetImage(nullptr, 8, 6);
+        paint();
+        EXPECT_NE(dlg.display.bitmap, nullptr);
+        expectInside(RGB(0, 0, 0));
+    }
+    ::DeleteObject(source);
 }
 
 TEST(ReferenceDisplay, EachImageReplacesAndReleasesTheLastCopy) {
