@@ -30,6 +30,8 @@ std::vector<VideoSource*>* CompositeVideoSourceProvider::GetVideoSources() {
     std::vector<VideoSource*> webcams = *m_webcams->GetVideoSources();
     std::vector<VideoSource*> fk40 = *m_fk40->GetVideoSources();
     m_available.insert(m_available.end(), fk40.begin(), fk40.end());
+    const std::vector<VideoSource*>& fk40Failed = *m_fk40->GetFailedVideoSources();
+    m_failed.insert(m_failed.end(), fk40Failed.begin(), fk40Failed.end());
     for (VideoSource* s : webcams) (s->initialized ? m_available : m_failed).push_back(s);
     return &m_available;
 }

@@ -1,6 +1,8 @@
 #include "video/FK40Device.h"
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <type_traits>
 #include "video/LycApi.h"
 
@@ -14,8 +16,87 @@ LYC_Set_DataFormatProc g_LYC_Set_DataFormat;
 LYC_GetStatusProc g_LYC_GetStatus;
 LYC_TermProc g_LYC_Term;
 
-// How long EndCapture waits for the worker to come back from LYC_GetFrame after LYC_Term.
-constexpr DWORD kWorkerExitWaitMs = 5000;
+// The exception filter's view of the worker threads: the device whose worker is inside a library
+// call on this thread, in a TLS slot (reading it allocates nothing, even on a thread in trouble).
+DWORD g_inLibrarySlot = TLS_OUT_OF_INDEXES;
+LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter;
+
+LONG WINAPI RetireWorkerInLibrary(EXCEPTION_POINTERS* exception) {
+    if (auto* device = static_cast<FK40Device*>(TlsGetValue(g_inLibrarySlot)))
+        device->Retire(exception->ExceptionRecord->ExceptionCode);
+    return g_previousFilter ? g_previousFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
+}
+
+bool InstallExceptionFilter() {
+    g_inLibrarySlot = TlsAlloc();
+    if (g_inLibrarySlot != TLS_OUT_OF_INDEXES) g_previousFilter = SetUnhandledExceptionFilter(&RetireWorkerInLibrary);
+    return g_inLibrarySlot != TLS_OUT_OF_INDEXES;
+}
+
+// A library call on a thread of its own, shared with that thread, which may outlive the wait.
+struct BoundedCall {
+    std::function<int()> call;
+    int result = 0;
+};
+
+DWORD WINAPI RunBoundedCall(LPVOID param) {
+    std::unique_ptr<std::shared_ptr<BoundedCall>> held(static_cast<std::shared_ptr<BoundedCall>*>(param));
+    (*held)->result = (*held)->call();
+    return 0;
+}
+
+// Calls `call` on a thread of its own and waits up to `waitMs` for it to return; false when it has
+// not, and then leaves it to return, or not, by itself.
+bool CallWithin(std::function<int()> call, DWORD waitMs, int* result) {
+    auto state = std::make_shared<BoundedCall>();
+    state->call = std::move(call);
+    auto* shared = new std::shared_ptr<BoundedCall>(state);
+    HANDLE thread = CreateThread(nullptr, 0, &RunBoundedCall, shared, 0, nullptr);
+    if (!thread) {
+        delete shared;
+        return false;
+    }
+    const bool returned = WaitForSingleObject(thread, waitMs) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    if (returned) *result = state->result;
+    return returned;
+}
+
+// 8-byte marks spread over the raw buffer, each a fresh random value before every frame call: a
+// call that leaves one in place did not write the whole frame. A real frame matches one by chance
+// once in 2^62 frames.
+class FrameMarks {
+public:
+    explicit FrameMarks(DWORD seed) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        m_state = (static_cast<unsigned long long>(now.QuadPart) << 16) ^ seed ^ 0x9E3779B97F4A7C15ull;
+    }
+    void Place(unsigned char* raw) {
+        for (int i = 0; i < kCount; ++i) {
+            m_values[i] = Next();
+            std::memcpy(raw + Offset(i), &m_values[i], sizeof m_values[i]);
+        }
+    }
+    bool AllOverwritten(const unsigned char* raw) const {
+        for (int i = 0; i < kCount; ++i)
+            if (std::memcmp(raw + Offset(i), &m_values[i], sizeof m_values[i]) == 0) return false;
+        return true;
+    }
+
+private:
+    static constexpr int kCount = 5;
+    // Start, quarters and end, on 8-byte boundaries.
+    static int Offset(int i) { return (kLycRawSize - 8) / 8 * i / (kCount - 1) * 8; }
+    unsigned long long Next() {  // splitmix64
+        unsigned long long z = (m_state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    unsigned long long m_state;
+    unsigned long long m_values[kCount];
+};
 
 void PrintLine(const char* text) {
     std::fputs(text, stdout);
@@ -70,12 +151,18 @@ FK40Device::~FK40Device() {
 }
 
 bool FK40Device::EndCapture() {
+    const DWORD start = GetTickCount();
     if (!m_ended) {
         m_ended = true;
         m_running.exchange(false);
-        if (m_present) g_LYC_Term();  // also ends a LYC_GetFrame the worker may be waiting in
+        // Also ends a LYC_GetFrame the worker may be waiting in. A LYC_Term that never returns
+        // holds only its own thread.
+        int ignored;
+        if (m_present) CallWithin([] { return g_LYC_Term(); }, kFK40EndWaitMs, &ignored);
     }
-    return !m_worker || WaitForSingleObject(m_worker->m_hThread, kWorkerExitWaitMs) == WAIT_OBJECT_0;
+    const DWORD spent = GetTickCount() - start;
+    const DWORD left = spent < kFK40EndWaitMs ? kFK40EndWaitMs - spent : 0;
+    return !m_worker || WaitForSingleObject(m_worker->m_hThread, left) == WAIT_OBJECT_0;
 }
 
 void FK40Device::Release(FK40Device* device) {
@@ -104,13 +191,23 @@ bool FK40Device::LoadSdk() {
 }
 
 void FK40Device::StartCapture() {
-    if (g_LYC_Init() > 0) {
+    int result = 0;
+    const bool returned = CallWithin(
+        [] {
+            const int init = g_LYC_Init();
+            int status = 0;
+            if (init <= 0) g_LYC_GetStatus(&status);  // what it reports does not decide presence
+            return init;
+        },
+        kFK40InitWaitMs, &result);
+    if (!returned || result > 0) {
         m_present = 0;
+        m_initTimedOut = !returned;
         return;
     }
-    int status = 0;
-    g_LYC_GetStatus(&status);  // what it reports does not decide presence
     m_present = 1;
+    static const bool filterInstalled = InstallExceptionFilter();
+    (void)filterInstalled;
     m_running = true;
     // Suspended and kept after it ends, so that EndCapture can wait on its handle.
     m_worker = AfxBeginThread(&FK40Device::CaptureThreadProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
@@ -124,11 +221,20 @@ void FK40Device::StartCapture() {
 
 UINT FK40Device::CaptureThreadProc(LPVOID param) {
     auto* device = static_cast<FK40Device*>(param);
+    FrameMarks marks(GetCurrentThreadId());
     while (device->m_running) {
         int index = 0;
-        g_LYC_GetIndex(&index);
         int length = 0;
+        marks.Place(device->m_raw);
+        TlsSetValue(g_inLibrarySlot, device);
+        g_LYC_GetIndex(&index);
         g_LYC_GetFrame(device->m_raw, device->m_rawSize, &length);
+        TlsSetValue(g_inLibrarySlot, nullptr);
+        if (!marks.AllOverwritten(device->m_raw)) {
+            // Nothing delivered: a library failing at once must not have the worker spin.
+            Sleep(kFK40FramePeriodMs);
+            continue;
+        }
         // Only this thread touches the back buffer, so no lock while converting.
         ConvertFK40Frame(device->m_raw, device->m_front ? device->m_bufferA : device->m_bufferB);
         device->SwapBuffers();
@@ -139,14 +245,38 @@ UINT FK40Device::CaptureThreadProc(LPVOID param) {
 void FK40Device::SwapBuffers() {
     CSingleLock lock(&m_frameLock, TRUE);
     m_front = !m_front;
-    m_delivered = true;
+    ++m_delivered;
+    m_deliveredTick = GetTickCount();
 }
 
-VideoFrame* FK40Device::CopyFrame() {
+void FK40Device::Retire(DWORD exceptionCode) {
+    TlsSetValue(g_inLibrarySlot, nullptr);
+    {
+        CSingleLock lock(&m_frameLock, TRUE);
+        m_retired = true;
+    }
+    // The library's state is unknown from here on: no further call on this thread.
+    ExitThread(exceptionCode);
+}
+
+bool FK40Device::PictureIsLive() const {
+    return m_delivered && !m_retired && GetTickCount() - m_deliveredTick < kFK40StaleMs;
+}
+
+bool FK40Device::HasPicture() {
+    CSingleLock lock(&m_frameLock, TRUE);
+    return PictureIsLive();
+}
+
+VideoFrame* FK40Device::CopyFrame(unsigned* seen) {
     // Allocated before the lock, which the worker's swap waits for.
     std::unique_ptr<VideoFrame[]> copy(new VideoFrame[m_bgrSize]);
     CSingleLock lock(&m_frameLock, TRUE);
-    if (!m_delivered) return nullptr;
+    if (!PictureIsLive()) return nullptr;
+    if (seen) {
+        if (*seen == m_delivered) return nullptr;
+        *seen = m_delivered;
+    }
     std::memcpy(copy.get(), m_front ? m_bufferB : m_bufferA, m_bgrSize);
     return copy.release();
 }

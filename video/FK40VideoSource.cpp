@@ -28,9 +28,15 @@ int FK40VideoSource::UpdateFrame() {
     // Unsigned difference: the tick count's wrap after 49.7 days does no harm.
     if (now - m_lastUpdate < kMinUpdateIntervalMs) return UpdateFrameNone;
     m_lastUpdate = now;
-    // Until the camera's first frame there is nothing to show, and no copy is taken.
-    VideoFrame* copy = m_device->CopyFrame();
-    if (!copy) return UpdateFrameNone;
+    // Before the camera's first frame, and once its frames stopped, there is nothing to show: the
+    // last picture is not kept standing in for one.
+    if (!m_device->HasPicture()) {
+        delete[] m_frame;
+        m_frame = nullptr;
+        return UpdateFrameNone;
+    }
+    VideoFrame* copy = m_device->CopyFrame(&m_seen);
+    if (!copy) return UpdateFrameNone;  // no frame since the last copy
     // The live view painted the previous copy and the recorder may still read it: it goes only now.
     delete[] m_frame;
     m_frame = copy;

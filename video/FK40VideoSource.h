@@ -1,6 +1,7 @@
 // The FK40 camera as a video source: a private copy of the device's front buffer, refreshed at
-// most once every 16 ms. The camera has one fixed format and captures from the device's creation;
-// until its first frame the source has no copy, so GetFrame gives null.
+// most once every 16 ms when the camera delivered a new frame. The camera has one fixed format and
+// captures from the device's creation; while it has no picture (before its first frame, once its
+// frames stopped) the source has no copy, so GetFrame gives null.
 #pragma once
 #include "video/VideoSource.h"
 
@@ -8,7 +9,8 @@ class FK40Device;
 
 class FK40VideoSource : public VideoSource {
 public:
-    // Shares the provider's device; Close releases it (FK40Device::Release).
+    // Shares the provider's device; Close releases it (FK40Device::Release). Without a device,
+    // a camera that failed: it never has a frame.
     explicit FK40VideoSource(FK40Device* device);
     ~FK40VideoSource() override;
 
@@ -29,4 +31,5 @@ private:
     DWORD m_lastUpdate = 0;
     FK40Device* m_device;
     VideoFrame* m_frame = nullptr;
+    unsigned m_seen = 0;  // number of the device's frame in m_frame
 };

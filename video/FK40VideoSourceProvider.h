@@ -1,4 +1,5 @@
-// The FK40 camera: one source when the camera started at construction, none otherwise.
+// The FK40 camera: one source when the camera started at construction, none otherwise; one failed
+// source when its library did not answer the start in time.
 #pragma once
 #include "video/VideoSource.h"
 
@@ -13,11 +14,11 @@ public:
     FK40VideoSourceProvider& operator=(const FK40VideoSourceProvider&) = delete;
 
     std::vector<VideoSource*>* GetVideoSources() override;
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &m_none; }
+    std::vector<VideoSource*>* GetFailedVideoSources() override { return &m_failed; }
     bool NeedsRefresh() override { return false; }
 
 private:
     FK40Device* m_device;
     std::vector<VideoSource*> m_sources;  // built once, then kept for the run
-    std::vector<VideoSource*> m_none;
+    std::vector<VideoSource*> m_failed;   // with no device: it is only named to the operator
 };

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -12,14 +13,17 @@
 namespace {
 
 enum class Pattern { Bars, Uniform, Dot, Counter };
+enum class Fault { None, Fail, Unfilled, Partial, Block, Hang, Crash };
 
 struct Config {
     int initResult = 0;
     Pattern pattern = Pattern::Bars;
     int y = 2048, u = 2048, v = 2048;
     double fps = 30;
-    bool unfilled = false;
-    std::string hold;  // event name; empty: LYC_Term ends a waiting frame call
+    Fault fault = Fault::None;
+    unsigned faultAfter = 0;  // frames delivered before the fault starts
+    std::string hang;         // name of the call that never returns
+    std::string hold;         // event name; empty: LYC_Term ends a waiting frame call
 };
 
 Config g_config;
@@ -53,7 +57,16 @@ Config ReadConfig() {
     c.v = EnvInt(LYC_STANDIN_V, 2048);
     std::string fps = Env(LYC_STANDIN_FPS);
     if (!fps.empty()) c.fps = std::atof(fps.c_str());
-    c.unfilled = Env(LYC_STANDIN_UNFILLED) == "1";
+    static const struct {
+        const char* name;
+        Fault fault;
+    } faults[] = {{"fail", Fault::Fail},   {"unfilled", Fault::Unfilled}, {"partial", Fault::Partial},
+                  {"block", Fault::Block}, {"hang", Fault::Hang},         {"crash", Fault::Crash}};
+    const std::string fault = Env(LYC_STANDIN_FAULT);
+    for (const auto& f : faults)
+        if (fault == f.name) c.fault = f.fault;
+    c.faultAfter = static_cast<unsigned>(EnvInt(LYC_STANDIN_FAULT_AFTER, 0));
+    c.hang = Env(LYC_STANDIN_HANG);
     c.hold = Env(LYC_STANDIN_HOLD);
     return c;
 }
@@ -157,13 +170,50 @@ bool WaitForFrame() {
     return true;
 }
 
+void NeverReturn() {
+    for (;;) Sleep(INFINITE);
+}
+
+// A fault of the camera or its driver, in place of a frame; false when the call goes on as usual.
+bool Misbehave(unsigned char* buffer, int* result) {
+    if (g_config.fault == Fault::None || g_frame < g_config.faultAfter) return false;
+    *result = -1;
+    switch (g_config.fault) {
+    case Fault::None: return false;
+    case Fault::Fail: return true;
+    case Fault::Unfilled:
+        if (WaitForFrame()) *result = 0;
+        return true;
+    case Fault::Partial: {
+        if (!WaitForFrame()) return true;
+        // The next frame, of which only the first half reaches the buffer.
+        static unsigned char whole[kLycRawSize];
+        Fill(whole, g_frame + 1);
+        std::memcpy(buffer, whole, kLycRawSize / 2);
+        *result = 0;
+        return true;
+    }
+    case Fault::Block: WaitForSingleObject(g_term, 10000); return true;
+    case Fault::Hang: NeverReturn();
+    case Fault::Crash: {
+        // A real access violation, not a compiler's trap for a null it can see.
+        volatile uintptr_t address = 0;
+        *reinterpret_cast<volatile int*>(address) = 1;
+        return true;
+    }
+    }
+    return true;
+}
+
 int DeliverFrame(unsigned char* buffer, int size, int* length) {
     if (length) *length = 0;
     if (!g_term || !buffer || size < kLycRawSize) return -1;
+    int result = 0;
+    if (Misbehave(buffer, &result)) return result;
     if (g_hold) WaitForSingleObject(g_hold, INFINITE);
     else if (!WaitForFrame()) return -1;
     ++g_frame;
-    if (!g_config.unfilled) Fill(buffer, g_frame);
+    Fill(buffer, g_frame);
     if (length) *length = kLycRawSize;
     return 0;
 }
@@ -182,6 +232,7 @@ int __cdecl LYC_Init(void) {
     g_frame = 0;
     g_nextDue = GetTickCount64();
     g_dueFraction = 0;
+    if (g_config.hang == "LYC_Init") NeverReturn();
     return g_config.initResult;
 }
 
@@ -210,6 +261,7 @@ int __cdecl LYC_Set_DataFormat(int) {
 
 int __cdecl LYC_Term(void) {
     Log("LYC_Term");
+    if (g_config.hang == "LYC_Term") NeverReturn();
     if (g_term) SetEvent(g_term);
     return 0;
 }

@@ -12,8 +12,15 @@
 #define LYC_STANDIN_V "LYC_STANDIN_V"
 // Frames per second (default 30); 0: no frame until LYC_Term; 1000 or more: no pause at all.
 #define LYC_STANDIN_FPS "LYC_STANDIN_FPS"
-// "1": LYC_GetFrame keeps the pace but writes nothing into the buffer.
-#define LYC_STANDIN_UNFILLED "LYC_STANDIN_UNFILLED"
+// How LYC_GetFrame misbehaves once LYC_STANDIN_FAULT_AFTER frames (decimal; default 0) were
+// delivered: "fail" returns at once and writes nothing; "unfilled" keeps the pace and writes
+// nothing; "partial" keeps the pace and writes only the first half of the frame; "block" writes
+// nothing and returns after 10 s, or at LYC_Term; "hang" never returns, LYC_Term or not; "crash"
+// raises an access violation inside the call.
+#define LYC_STANDIN_FAULT "LYC_STANDIN_FAULT"
+#define LYC_STANDIN_FAULT_AFTER "LYC_STANDIN_FAULT_AFTER"
+// "LYC_Init" or "LYC_Term": that call never returns.
+#define LYC_STANDIN_HANG "LYC_STANDIN_HANG"
 // Name of an event: LYC_GetFrame waits until it is set and then delivers its frame, and LYC_Term
 // does not end that wait (a library whose frame call ignores LYC_Term). The event is manual-reset
 // and made by LYC_Init when it does not exist yet.

@@ -5,9 +5,9 @@
 
 namespace {
 
-const char* const kSettings[] = {LYC_STANDIN_INIT,     LYC_STANDIN_PATTERN, LYC_STANDIN_Y,
-                                 LYC_STANDIN_U,        LYC_STANDIN_V,       LYC_STANDIN_FPS,
-                                 LYC_STANDIN_UNFILLED, LYC_STANDIN_HOLD,    LYC_STANDIN_LOG};
+const char* const kSettings[] = {LYC_STANDIN_INIT,  LYC_STANDIN_PATTERN,     LYC_STANDIN_Y,    LYC_STANDIN_U,
+                                 LYC_STANDIN_V,     LYC_STANDIN_FPS,         LYC_STANDIN_HOLD, LYC_STANDIN_LOG,
+                                 LYC_STANDIN_FAULT, LYC_STANDIN_FAULT_AFTER, LYC_STANDIN_HANG};
 
 }  // namespace
 

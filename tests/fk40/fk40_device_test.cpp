@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -109,8 +110,6 @@ TEST_F(Device, CopiesShowTheCameraPicture) {
         {"uniform colour", {{LYC_STANDIN_PATTERN, "uniform"}, {LYC_STANDIN_Y, "2048"}, {LYC_STANDIN_U, "1024"},
                             {LYC_STANDIN_V, "3072"}}, {14, 104, 217}, false},
         {"first sample only", {{LYC_STANDIN_PATTERN, "dot"}}, {255, 255, 255}, true},
-        // An unfilled frame is converted as it stands: the zeroed raw buffer is this green.
-        {"frames not filled", {{LYC_STANDIN_UNFILLED, "1"}}, {0, 135, 0}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -178,6 +177,67 @@ TEST_F(Device, ShutsDownWhileTheWorkerWaitsForAFrame) {
     ASSERT_TRUE(WaitForCall("LYC_GetIndex"));
     device.reset();
     EXPECT_EQ(Calls(), (CallList{"LYC_Init", "LYC_GetStatus", "LYC_GetIndex", "LYC_Term", "LYC_GetFrame"}));
+}
+
+// Runs `step` on a thread of its own; false when it has not returned within `ms`.
+bool ReturnsWithin(const std::function<void()>& step, DWORD ms) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread([step, done] {
+        step();
+        *done = true;
+    }).detach();
+    for (DWORD waited = 0; waited < ms && !*done; waited += 10) Sleep(10);
+    return *done;
+}
+
+// A library that never returns from its start or its end holds only its own call: the start goes
+// on without the camera, which counts as failed; the close goes on without waiting for LYC_Term.
+TEST_F(Device, ALibraryThatNeverReturnsDoesNotHoldTheProgram) {
+    struct Case {
+        const char* call;
+        int connected;
+    } const cases[] = {{"LYC_Term", 1}, {"LYC_Init", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        DeleteFileA(m_log.c_str());
+        Set(LYC_STANDIN_HANG, c.call);
+        FK40Device* device = nullptr;
+        ASSERT_TRUE(ReturnsWithin([&] { device = new FK40Device; }, kFK40InitWaitMs + 5000)) << "held by the start";
+        EXPECT_EQ(device->IsConnected(), c.connected);
+        EXPECT_EQ(device->InitTimedOut(), !c.connected);
+        if (c.connected) {
+            EXPECT_TRUE(WaitForCall("LYC_GetIndex"));
+        }
+        EXPECT_TRUE(ReturnsWithin([&] { FK40Device::Release(device); }, kFK40EndWaitMs + 5000)) << "held by the close";
+        EXPECT_EQ(Count("LYC_Term"), c.connected ? 1u : 0u);
+        Set(LYC_STANDIN_HANG, nullptr);
+    }
+}
+
+// The filter that was there before the camera's: it sees what the camera's leaves alone.
+std::atomic<int> g_filterBeforeCalls;
+LONG WINAPI FilterBefore(EXCEPTION_POINTERS*) {
+    ++g_filterBeforeCalls;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+// Set before main, so before the first device puts its own in front of it.
+const LPTOP_LEVEL_EXCEPTION_FILTER g_startupFilter = SetUnhandledExceptionFilter(&FilterBefore);
+
+// An exception on a thread that is not inside a camera library call goes on as it would have: to
+// the filter before, and the thread lives on.
+TEST_F(Device, AnExceptionOutsideTheCameraLibraryGoesOnToTheFilterBefore) {
+    FK40DevicePtr device(new FK40Device);
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(nullptr);
+    SetUnhandledExceptionFilter(current);
+    ASSERT_NE(current, &FilterBefore) << "the camera put no filter in front";
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+    CONTEXT context{};
+    EXCEPTION_POINTERS pointers{&record, &context};
+    g_filterBeforeCalls = 0;
+    EXPECT_EQ(current(&pointers), EXCEPTION_CONTINUE_SEARCH);
+    EXPECT_EQ(g_filterBeforeCalls, 1);
+    EXPECT_TRUE(FirstPicture(*device)) << "the camera was stopped by another thread's exception";
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 #include "tests/fk40/StandinFixture.h"
 #include "video/CompositeVideoSourceProvider.h"
 #include "video/FK40Device.h"
@@ -96,6 +99,99 @@ TEST_F(Source, NoFrameUntilTheCameraDeliversOne) {
         Set(LYC_STANDIN_HOLD, nullptr);
         Set(LYC_STANDIN_FPS, nullptr);
     }
+}
+
+// What a still and a recording get from a library that misbehaves, from the start or after ten
+// frames, polled as the live view paints: the picture shown at each poll, and whether the source
+// called it new. With the counter picture every byte of frame n reads n % 256, so a picture that
+// is not one whole frame of the camera (the green of an unfilled buffer, half a frame) shows.
+TEST_F(Source, AStillOrARecordingGetsOnlyFramesTheCameraDelivered) {
+    struct Case {
+        const char* fault;
+        const char* after;
+        bool failsAtOnce;  // returns without pausing: the worker must not spin
+    } const cases[] = {
+        {"unfilled", "0", false}, {"fail", "0", true},   {"partial", "0", false},
+        {"unfilled", "10", false}, {"fail", "10", true}, {"partial", "10", false},
+        {"block", "10", false},    {"hang", "10", false}, {"crash", "10", false},
+        {"", "0", false},  // no fault: a still scene, every frame alike
+    };
+    for (const Case& c : cases) {
+        const bool stillScene = !*c.fault;
+        const bool fromTheStart = !stillScene && std::string(c.after) == "0";
+        SCOPED_TRACE(testing::Message() << (stillScene ? "still scene" : c.fault) << " after " << c.after);
+        DeleteFileA(m_log.c_str());
+        Set(LYC_STANDIN_PATTERN, stillScene ? "uniform" : "counter");
+        Set(LYC_STANDIN_FAULT, c.fault);
+        Set(LYC_STANDIN_FAULT_AFTER, c.after);
+        FK40DevicePtr device(new FK40Device);
+        FK40VideoSource source(device.get());
+        const DWORD start = GetTickCount();
+
+        struct Poll {
+            DWORD at;
+            int shown;  // the byte every pixel reads, -1 for no picture, -2 for not one whole frame
+            bool isNew;
+        };
+        std::vector<Poll> polls;
+        DWORD lastNew = start;
+        for (;;) {
+            const DWORD now = GetTickCount();
+            const VideoFrame* frame = source.GetFrame(nullptr);
+            int shown = -1;
+            if (frame)
+                shown = std::all_of(frame, frame + kFK40FrameSize, [&](VideoFrame b) { return b == frame[0]; })
+                            ? frame[0] : -2;
+            const bool isNew = source.UpdateFrame() == UpdateFrameNew;
+            if (isNew) lastNew = now;
+            polls.push_back({now, shown, isNew});
+            // Long enough for a stopped camera's picture to go, and to see that it stays gone.
+            if (fromTheStart ? now - start > 1000
+                             : now - lastNew > kFK40StaleMs + 1000 || now - start > 2 * kFK40StaleMs + 1000)
+                break;
+            Sleep(16);
+        }
+
+        int news = 0, previous = -1;
+        DWORD frozenSince = 0;
+        for (const Poll& p : polls) {
+            ASSERT_NE(p.shown, -2) << "at " << p.at - start << " ms: a picture the camera did not deliver";
+            if (p.isNew) ++news;
+            if (!stillScene && p.shown >= 0) {
+                if (p.shown != previous) frozenSince = p.at;
+                // A recording gets no run of one frozen picture longer than the camera may pause.
+                ASSERT_LE(p.at - frozenSince, kFK40StaleMs + 500) << "at " << p.at - start << " ms";
+            }
+            previous = p.shown;
+        }
+        if (stillScene) {
+            EXPECT_GT(news, 30) << "frames alike are frames too";
+            EXPECT_GE(polls.back().shown, 0) << "a still scene lost its picture";
+        } else {
+            EXPECT_EQ(polls.back().shown, -1) << "a still would get the frozen picture";
+            // Only frames 1..10 (a poll may come after the next frame replaced one), each new once.
+            EXPECT_LE(news, fromTheStart ? 0 : 10);
+            if (!fromTheStart) EXPECT_GT(news, 0);
+        }
+        if (c.failsAtOnce) {
+            const DWORD elapsed = polls.back().at - start;
+            EXPECT_LT(Count("LYC_GetFrame"), 40 + elapsed / kFK40FramePeriodMs * 2) << "the worker spins";
+        }
+        Set(LYC_STANDIN_FAULT, nullptr);
+        Set(LYC_STANDIN_FAULT_AFTER, nullptr);
+    }
+}
+
+// A library that does not answer its start in time makes a camera that failed: reported, not listed.
+TEST_F(Source, ACameraWhoseStartDoesNotReturnIsReportedAsFailed) {
+    Set(LYC_STANDIN_HANG, "LYC_Init");
+    FK40VideoSourceProvider provider;
+    EXPECT_TRUE(provider.GetVideoSources()->empty());
+    ASSERT_EQ(provider.GetFailedVideoSources()->size(), 1u);
+    VideoSource* failed = provider.GetFailedVideoSources()->front();
+    EXPECT_EQ(failed->description, "40K USB Video Device");
+    EXPECT_EQ(failed->UpdateFrame(), 0);
+    EXPECT_EQ(failed->GetFrame(nullptr), nullptr);
 }
 
 TEST_F(Source, AbsentCameraGivesNoSource) {

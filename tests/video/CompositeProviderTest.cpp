@@ -16,12 +16,12 @@ struct FakeSource : VideoSource {
 };
 
 struct FakeProvider : VideoSourceProvider {
-    std::vector<VideoSource*> list, none;
+    std::vector<VideoSource*> list, failed;
     bool refresh = false, lost = false;
     int enumerations = 0;
     HWND window() const { return m_notifyWindow; }
     std::vector<VideoSource*>* GetVideoSources() override { ++enumerations; refresh = false; return &list; }
-    std::vector<VideoSource*>* GetFailedVideoSources() override { return &none; }
+    std::vector<VideoSource*>* GetFailedVideoSources() override { return &failed; }
     bool NeedsRefresh() override { return refresh; }
     bool PollGraphEvents() override { bool l = lost; lost = false; return l; }
     void MarkForRefresh() override { refresh = true; }
@@ -58,6 +58,16 @@ TEST_F(Composite, FK40ComesFirstAndFailedWebcamsAreFiledOnce) {
         EXPECT_EQ(names(*composite.GetVideoSources()), (std::vector<std::string>{"fk40", "cam1", "cam2"}));
         EXPECT_EQ(names(*composite.GetFailedVideoSources()), std::vector<std::string>{"broken"});
     }
+}
+
+// A camera whose library did not answer its start is reported with the failed webcams, first.
+TEST_F(Composite, AFailedFK40IsFiledAsFailedFirst) {
+    webcams->list = {&broken, &cam1};
+    fk->failed = {&fk40};
+    EXPECT_EQ(names(*composite.GetVideoSources()), std::vector<std::string>{"cam1"});
+    EXPECT_EQ(names(*composite.GetFailedVideoSources()), (std::vector<std::string>{"fk40", "broken"}));
+    composite.CloseAllSources();
+    EXPECT_EQ(FakeSource::closes, std::vector<std::string>{"cam1"});
 }
 
 TEST_F(Composite, CloseAllSourcesClosesTheAvailableInOrder) {
