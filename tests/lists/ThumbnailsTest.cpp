@@ -110,7 +110,7 @@ TEST_F(Thumbnails, AWideImageKeepsBothColoursSqueezedIntoTheSquare) {
 TEST_F(Thumbnails, FilesThatCannotBeShownKeepTheirRowsAndShareOnePlaceholderPerList) {
     ASSERT_TRUE(WriteSolidBmp(File(L"good.bmp"), kRed));
     // Other pictures named .bmp, as an operator may leave them: of a modest size they show, a
-    // GIF on a smaller screen and a JPEG with stray bytes before its tables included.
+    // JPEG with stray bytes before its tables included.
     constexpr COLORREF kBlue = RGB(0, 96, 255);
     const struct {
         const wchar_t* name;
