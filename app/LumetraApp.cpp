@@ -34,7 +34,7 @@ BOOL DetectCendraLibrary() {
 // live only in here: both go before this start-up's GDI+ shuts down.
 static void ShowSplashScreen() {
     SplashScreen splash(nullptr);
-    Gdiplus::Image* loaded = Gdiplus::Image::FromFile(L"velmora_splash.png");
+    Gdiplus::Image* loaded = LoadSplashImage(L"velmora_splash.png");
     if (!loaded || loaded->GetLastStatus() != Gdiplus::Ok) {
         delete loaded;
         ::MessageBoxW(nullptr, L"Failed to load velmora_splash.png", L"Failed", MB_ICONERROR);

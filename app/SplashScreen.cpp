@@ -1,4 +1,5 @@
 #include "app/SplashScreen.h"
+#include "framework/Image.h"
 #include <commctrl.h>
 #include <gdiplus.h>
 #include <process.h>
@@ -40,6 +41,13 @@ POINT PlaceSplashNearCursor(SIZE size) {
     RECT workArea{};
     if (!haveMonitor) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
     return PlaceSplash(haveMonitor ? &info.rcMonitor : nullptr, workArea, size);
+}
+
+Gdiplus::Image* LoadSplashImage(const wchar_t* path) {
+    if (!MayDecodePictureFile(path)) return nullptr;
+    std::unique_ptr<Gdiplus::Image> image(Gdiplus::Image::FromFile(path));
+    if (!image || image->GetLastStatus() != Gdiplus::Ok) return nullptr;
+    return image.release();
 }
 
 SplashScreen::SplashScreen(HWND parentWindow) : parent(parentWindow) {}

@@ -29,6 +29,10 @@ POINT PlaceSplash(const RECT* monitor, const RECT& workArea, SIZE size);
 // PlaceSplash on the monitor nearest the cursor, or on the work area when that monitor tells nothing.
 POINT PlaceSplashNearCursor(SIZE size);
 
+// The splash picture of the file, or null when it cannot be loaded; one that MayDecodePictureFile
+// refuses (framework/Image.h) is not decoded at all. The caller deletes it.
+Gdiplus::Image* LoadSplashImage(const wchar_t* path);
+
 class SplashScreen {
 public:
     explicit SplashScreen(HWND parentWindow = nullptr);

@@ -34,21 +34,18 @@ private:
     HANDLE m_handle;
 };
 
-// Whether the file's header states a picture too large to decode. A file that cannot be opened
-// or whose size is unknown goes to the decoder, which refuses what it cannot read.
-bool StatesTooLargeAPicture(LPCWSTR path) {
-    const ReadOnlyFile file(path);
-    if (!file.IsOpen()) return false;
-    const std::optional<PictureSize> size =
-        ReadPictureSize([&file](uint64_t offset, size_t count) { return file.Read(offset, count); });
-    return size && IsPictureTooLarge(*size);
-}
-
 }  // namespace
+
+bool MayDecodePictureFile(LPCWSTR path) {
+    const ReadOnlyFile file(path);
+    if (!file.IsOpen()) return true;
+    return MayDecodePicture(
+        ReadPictureHeader([&file](uint64_t offset, size_t count) { return file.Read(offset, count); }));
+}
 
 HRESULT CImage::Load(LPCWSTR path) {
     Destroy();
-    if (StatesTooLargeAPicture(path)) return E_FAIL;
+    if (!MayDecodePictureFile(path)) return E_FAIL;
     auto source = std::make_unique<Gdiplus::Bitmap>(path);
     if (source->GetLastStatus() != Gdiplus::Ok) return E_FAIL;
     const int w = static_cast<int>(source->GetWidth()), h = static_cast<int>(source->GetHeight());

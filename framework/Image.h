@@ -3,6 +3,11 @@
 #pragma once
 #include <windows.h>
 
+// Whether the file's header lets a decoder open it (MayDecodePicture, framework/ImageHeader.h):
+// every picture file the program loads is judged by this first. A file that cannot be opened
+// goes to the decoder, which cannot open it either.
+bool MayDecodePictureFile(LPCWSTR path);
+
 class CImage {
 public:
     CImage() = default;
@@ -12,8 +17,7 @@ public:
 
     // Any format GDI+ reads. Images with alpha become 32 bits per pixel, premultiplied (what
     // AlphaBlend and the static control expect); others 24. Replaces a loaded image; E_FAIL
-    // when the file cannot be read, and, undecoded, when its header states more pixels than
-    // kMaxPicturePixels (framework/ImageHeader.h).
+    // when the file cannot be read, and, undecoded, when MayDecodePictureFile refuses it.
     HRESULT Load(LPCWSTR path);
     void Destroy();
 

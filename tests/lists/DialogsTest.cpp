@@ -731,6 +731,10 @@ TEST_F(ReferenceView, AFileThatCannotBeLoadedLeavesNothingOfThePreviousReference
         {L"truncated.bmp", png.substr(0, png.size() / 2)},
         {L"above.bmp", GreyPngBytes(8000, 4001, 0x40)},  // just above the bound
         {L"huge.bmp", HugePngBytes()},                     // 20000 x 20000
+        // 12000 x 12000 in a GIF's first frame on a 1 x 1 screen, and in a JPEG whose tables
+        // stand after two stray bytes.
+        {L"hugeframe.bmp", FlatGifBytes(1, 1, 12000, 12000, kGood)},
+        {L"hugestray.bmp", FlatJpegBytes(12000, 12000, "\r\n")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name, c.name + wcslen(c.name)));

@@ -137,6 +137,77 @@ inline std::string GreyPngBytes(uint32_t width, uint32_t height, uint8_t grey) {
     return std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", header) + chunk("IDAT", z) + chunk("IEND", "");
 }
 
+// A GIF of one colour: a logical screen of screenWidth x screenHeight, then one frame of
+// width x height at its top left, behind a graphic control extension. Its LZW codes are those an
+// encoder writes for one colour (runs one pixel longer each time, a clear code whenever the table
+// is full), so that a frame of 12000 x 12000 takes about 100 KB.
+inline std::string FlatGifBytes(uint16_t screenWidth, uint16_t screenHeight, uint16_t width, uint16_t height,
+                                COLORREF colour) {
+    auto le16 = [](uint32_t v) { return std::string{static_cast<char>(v), static_cast<char>(v >> 8)}; };
+    std::string gif = "GIF89a" + le16(screenWidth) + le16(screenHeight) + std::string("\x80\0\0", 3);
+    gif += {static_cast<char>(GetRValue(colour)), static_cast<char>(GetGValue(colour)),
+            static_cast<char>(GetBValue(colour)), 0, 0, 0};  // two colours; the first is used
+    gif += std::string("\x21\xF9\x04\0\0\0\0\0", 8);
+    gif += "\x2C" + le16(0) + le16(0) + le16(width) + le16(height) + std::string(1, '\0');
+
+    constexpr int kMinCodeSize = 2, kClear = 4, kEnd = 5, kTableFull = 4095;
+    std::string lzw;
+    uint32_t bits = 0;
+    int count = 0;
+    auto put = [&](uint32_t code, int n) {  // LSB first
+        bits |= code << count;
+        for (count += n; count >= 8; count -= 8, bits >>= 8) lzw += static_cast<char>(bits & 0xFF);
+    };
+    int codeSize = kMinCodeSize + 1, next = kEnd + 1;
+    uint32_t longest = 1;  // the longest run the table holds: n pixels are code kEnd + n - 1
+    put(kClear, codeSize);
+    for (uint64_t left = static_cast<uint64_t>(width) * height; left > 0;) {
+        const uint32_t run = static_cast<uint32_t>(std::min<uint64_t>(longest, left));
+        put(run == 1 ? 0 : kEnd + run - 1, codeSize);
+        left -= run;
+        if (next >= (1 << codeSize) && codeSize < 12) ++codeSize;
+        if (left == 0) break;
+        if (next >= kTableFull) {
+            put(kClear, codeSize);
+            codeSize = kMinCodeSize + 1;
+            next = kEnd + 1;
+            longest = 1;
+        } else {
+            ++next;  // the run one pixel longer
+            ++longest;
+        }
+    }
+    put(kEnd, codeSize);
+    if (count > 0) lzw += static_cast<char>(bits & 0xFF);
+    gif += static_cast<char>(kMinCodeSize);
+    for (size_t at = 0; at < lzw.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, lzw.size() - at);
+        gif += static_cast<char>(n) + lzw.substr(at, n);
+    }
+    return gif + std::string(1, '\0') + "\x3B";
+}
+
+// A baseline greyscale JPEG of mid-grey (128): every 8 x 8 block a DC difference of 0 and an end
+// of block, each coded as the one-bit code 0, so that 12000 x 12000 takes 562 KB of zero bytes.
+// `stray` stands between SOI and the tables.
+inline std::string FlatJpegBytes(uint16_t width, uint16_t height, const std::string& stray = "") {
+    auto be16 = [](size_t v) { return std::string{static_cast<char>(v >> 8), static_cast<char>(v)}; };
+    auto segment = [&](int marker, const std::string& body) {
+        return std::string{'\xFF', static_cast<char>(marker)} + be16(body.size() + 2) + body;
+    };
+    const std::string zero(1, '\0');
+    const std::string oneCode = "\x01" + std::string(16, '\0');  // one code of length 1, for symbol 0
+    std::string jpeg = "\xFF\xD8" + stray;
+    jpeg += segment(0xDB, zero + std::string(64, '\x01'));
+    jpeg += segment(0xC0, "\x08" + be16(height) + be16(width) + "\x01\x01\x11" + zero);
+    jpeg += segment(0xC4, zero + oneCode);        // DC table 0
+    jpeg += segment(0xC4, "\x10" + oneCode);     // AC table 0: symbol 0 ends the block
+    jpeg += segment(0xDA, "\x01\x01" + zero + zero + "\x3F" + zero);
+    const uint64_t blocks = static_cast<uint64_t>((width + 7) / 8) * ((height + 7) / 8);
+    jpeg += std::string(static_cast<size_t>((blocks * 2 + 7) / 8), '\0');
+    return jpeg + "\xFF\xD9";
+}
+
 // The 20000 x 20000 picture (400 megapixels, far above any camera's), made once per test program.
 inline const std::string& HugePngBytes() {
     static const std::string bytes = GreyPngBytes(20000, 20000, 0xC0);

@@ -109,8 +109,19 @@ TEST_F(Thumbnails, AWideImageKeepsBothColoursSqueezedIntoTheSquare) {
 
 TEST_F(Thumbnails, FilesThatCannotBeShownKeepTheirRowsAndShareOnePlaceholderPerList) {
     ASSERT_TRUE(WriteSolidBmp(File(L"good.bmp"), kRed));
-    // A PNG named .bmp, as an operator may leave one: of a modest size it shows.
-    ASSERT_TRUE(WriteBytes(File(L"grey.bmp"), GreyPngBytes(300, 200, 0x80)));
+    // Other pictures named .bmp, as an operator may leave them: of a modest size they show, a
+    // JPEG with stray bytes before its tables included.
+    constexpr COLORREF kBlue = RGB(0, 96, 255);
+    const struct {
+        const wchar_t* name;
+        std::string bytes;
+        COLORREF colour;
+    } shown[] = {
+        {L"grey.bmp", GreyPngBytes(300, 200, 0x80), RGB(0x80, 0x80, 0x80)},
+        {L"frame.bmp", FlatGifBytes(240, 160, 240, 160, kBlue), kBlue},
+        {L"stray.bmp", FlatJpegBytes(240, 160, "\r\n"), RGB(0x80, 0x80, 0x80)},
+    };
+    for (const auto& s : shown) ASSERT_TRUE(WriteBytes(File(s.name), s.bytes));
     const struct {
         const wchar_t* name;
         std::string bytes;
@@ -121,15 +132,19 @@ TEST_F(Thumbnails, FilesThatCannotBeShownKeepTheirRowsAndShareOnePlaceholderPerL
         // (8000 x 4001), which the decoder would take.
         {L"huge.bmp", HugePngBytes()},
         {L"above.bmp", GreyPngBytes(8000, 4001, 0x40)},
+        // 12000 x 12000 where a plain reading of the header finds no such size: a GIF's first
+        // frame on a 1 x 1 screen, a JPEG whose tables stand after two stray bytes.
+        {L"hugeframe.bmp", FlatGifBytes(1, 1, 12000, 12000, kBlue)},
+        {L"hugestray.bmp", FlatJpegBytes(12000, 12000, "\r\n")},
     };
     for (const auto& u : unshown) ASSERT_TRUE(WriteBytes(File(u.name), u.bytes));
     const SIZE_T peak = PeakWorkingSet();
     const std::vector<UploadItem> items = ListImageFolder(*list, *images, temp.path() + L"\\*.bmp", true);
     EXPECT_LT(PeakWorkingSet() - peak, kNoDecodingGrowth) << "a picture above the bound was decoded";
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), 10u);
     const std::vector<Row> rows = Rows(*list);
-    ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(images->GetImageCount(), 3);
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(images->GetImageCount(), 5);
     EXPECT_GE(images->placeholder, 0);
     for (const auto& u : unshown) {
         const int row = RowNamed(*list, u.name);
@@ -138,12 +153,16 @@ TEST_F(Thumbnails, FilesThatCannotBeShownKeepTheirRowsAndShareOnePlaceholderPerL
         EXPECT_EQ(items[row].path, File(u.name));
         EXPECT_EQ(rows[row].image, images->placeholder) << std::string(u.name, u.name + wcslen(u.name));
     }
-    const int good = RowNamed(*list, L"good.bmp"), grey = RowNamed(*list, L"grey.bmp");
+    const int good = RowNamed(*list, L"good.bmp");
     ASSERT_GE(good, 0);
-    ASSERT_GE(grey, 0);
     EXPECT_NE(rows[good].image, images->placeholder);
-    EXPECT_NE(rows[grey].image, images->placeholder);
-    EXPECT_TRUE(Filled(Pixels(*images, rows[grey].image), {4, 4, 116, 116}, RGB(0x80, 0x80, 0x80)));
+    for (const auto& s : shown) {
+        const int row = RowNamed(*list, s.name);
+        ASSERT_GE(row, 0);
+        EXPECT_NE(rows[row].image, images->placeholder);
+        EXPECT_TRUE(Filled(Pixels(*images, rows[row].image), {4, 4, 116, 116}, s.colour))
+            << std::string(s.name, s.name + wcslen(s.name));
+    }
 
     Pixels p(*images, images->placeholder);
     ASSERT_TRUE(p.drawn());
@@ -157,10 +176,10 @@ TEST_F(Thumbnails, FilesThatCannotBeShownKeepTheirRowsAndShareOnePlaceholderPerL
 
     // A missing file too; and a new list makes a placeholder of its own.
     EXPECT_EQ(AddThumbnail(*images, File(L"missing.bmp")), images->placeholder);
-    EXPECT_EQ(images->GetImageCount(), 3);
+    EXPECT_EQ(images->GetImageCount(), 5);
     // The window goes before the dialog object: the image list is the object's and stays whole.
     list->DestroyWindow();
-    EXPECT_EQ(images->GetImageCount(), 3);
+    EXPECT_EQ(images->GetImageCount(), 5);
     NewList();
     EXPECT_EQ(AddThumbnail(*images, File(L"broken.bmp")), 0);
     EXPECT_EQ(images->placeholder, 0);

@@ -1,7 +1,8 @@
 // The splash driven in-process, its window on the test display: style, size and place, the bar,
-// the caption as painted, the animation and the end of the thread.
+// the caption as painted, the animation and the end of the thread; the loading of its picture.
 #include <gtest/gtest.h>
 #include "app/SplashScreen.h"
+#include "tests/support/Files.h"
 #include "tests/views/Pixels.h"
 #include <commctrl.h>
 #include <gdiplus.h>
@@ -156,6 +157,47 @@ TEST(SplashImage, KeepsAPrivateCloneOfTheFirstImageOnly) {
     EXPECT_EQ(r.bottom - r.top, kHeight);
     ASSERT_TRUE(WaitUntil([&] { return Painted(splash.window).Differences(0, kBandBottom) == 0; }))
         << Painted(splash.window).Differences(0, kBandBottom) << " pixels differ from the image";
+}
+
+// An 8-bit RLE bitmap whose pixels are only "end of bitmap": all of the one colour, whatever the
+// size, in a few bytes.
+std::string RleBmpBytes(LONG width, LONG height, COLORREF colour) {
+    const std::string palette{static_cast<char>(GetBValue(colour)), static_cast<char>(GetGValue(colour)),
+                              static_cast<char>(GetRValue(colour)), 0};
+    const std::string pixels("\0\1", 2);
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = static_cast<DWORD>(sizeof file + sizeof info + palette.size());
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 8;
+    info.biCompression = BI_RLE8;
+    info.biSizeImage = static_cast<DWORD>(pixels.size());
+    info.biClrUsed = 1;
+    return std::string(reinterpret_cast<const char*>(&file), sizeof file) +
+           std::string(reinterpret_cast<const char*>(&info), sizeof info) + palette + pixels;
+}
+
+// The start-up picture goes through the size bound like every other: one of 36 megapixels is
+// not decoded, one of the same making and a modest size is.
+TEST(SplashImage, IsLoadedWithinThePictureSizeBound) {
+    TempFolder temp;
+    ASSERT_TRUE(temp.ok());
+    const std::wstring modest = temp.path() + L"\\modest.png", huge = temp.path() + L"\\huge.png";
+    ASSERT_TRUE(WriteBytes(modest, RleBmpBytes(64, 48, RGB(0, 96, 255))));
+    ASSERT_TRUE(WriteBytes(huge, RleBmpBytes(6000, 6000, RGB(0, 96, 255))));
+    std::unique_ptr<Gdiplus::Image> loaded(LoadSplashImage(modest.c_str()));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->GetWidth(), 64u);
+    EXPECT_EQ(loaded->GetHeight(), 48u);
+    loaded.reset(LoadSplashImage(huge.c_str()));
+    EXPECT_FALSE(loaded) << "the picture above the bound was decoded";
+    loaded.reset(LoadSplashImage((temp.path() + L"\\missing.png").c_str()));
+    EXPECT_FALSE(loaded);
 }
 
 TEST_F(Splash, MakesTheBarAtTheFirstPosition) {
