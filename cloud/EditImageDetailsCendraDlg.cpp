@@ -260,7 +260,8 @@ void CEditImageDetailsCendraDlg::OnBnClickedSaveDetails() {
     const std::wstring metaName = (dot == std::wstring::npos ? name : name.substr(0, dot)) + L".meta";
     // The folder in the still capture's form, so the capture's own .meta is the one replaced.
     if (!m_mainDlg->WriteMetaFile(m_mainDlg->m_metadataFolder + L"\\", metaName, record)) {
-        // The old file is still whole; the operator may try again or cancel.
+        // The old file is still whole (details too large for a .meta are not written at all);
+        // the operator may try again or cancel.
         ShowMessage(L"The image details could not be saved.", L"Save Error", MB_OK | MB_ICONERROR);
         return;
     }

@@ -24,8 +24,8 @@ std::wstring DecodeLine(const std::string& line) {
 }
 
 // Up to kLinesRead lines ended by LF (not kept); one CR before the LF is dropped. A last line
-// without LF counts; a read error ends the file where it happened. False, once more than
-// kMaxMetaFileBytes come: the file grew past the bound after it was opened.
+// without LF counts; a read error ends the file where it happened. False, once more bytes come
+// than fit: the file grew past the bound after it was opened.
 bool ReadLines(FILE* file, std::vector<std::string>& lines) {
     std::string current;
     long long total = 0;
@@ -39,7 +39,7 @@ bool ReadLines(FILE* file, std::vector<std::string>& lines) {
         const size_t got = std::fread(buffer, 1, sizeof buffer, file);
         if (got == 0) break;
         total += static_cast<long long>(got);
-        if (total > kMaxMetaFileBytes) return false;
+        if (!MetaFileFits(total)) return false;
         for (size_t i = 0; i < got && lines.size() < kLinesRead; ++i) {
             if (buffer[i] == '\n') {
                 finish();
@@ -63,7 +63,7 @@ ImageMetadata ReadMetaFile(const std::wstring& metadataFolder, const std::wstrin
     FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
     if (!file) return record;
     std::vector<std::string> lines;
-    const bool read = _filelengthi64(_fileno(file)) <= kMaxMetaFileBytes && ReadLines(file, lines);
+    const bool read = MetaFileFits(_filelengthi64(_fileno(file))) && ReadLines(file, lines);
     std::fclose(file);
     if (!read) return record;
     std::wstring* const members[] = {

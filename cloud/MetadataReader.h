@@ -2,12 +2,8 @@
 #pragma once
 #include "ui/ImageMetadata.h"
 
-// Far above any record (11 short lines): a larger file is not one of ours, and gathering it whole
-// could exhaust the address space of a 32-bit process.
-constexpr long long kMaxMetaFileBytes = 1LL << 20;
-
 // metadataFolder + the image name without its last extension + ".meta" (no separator added).
 // Lines are taken as UTF-8, or byte by byte (WidenString) where a line is not valid UTF-8; CR
 // before a line end is dropped. Members without a line, or every member when the file cannot be
-// opened or holds more than kMaxMetaFileBytes, stay empty. Never reports anything.
+// opened or does not fit (MetaFileFits), stay empty. Never reports anything.
 ImageMetadata ReadMetaFile(const std::wstring& metadataFolder, const std::wstring& imageName);

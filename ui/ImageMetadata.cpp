@@ -51,26 +51,34 @@ std::string MetaLine(std::wstring field) {
 
 }  // namespace
 
+bool MetaFileText(const ImageMetadata& record, std::string& text) {
+    text.clear();
+    const std::wstring* const lines[] = {
+        &record.facility, &record.location,           &record.operatorName, &record.serial,
+        &record.model,    &record.endoscopeType,      &record.recommendedActions,
+        &record.comments, &record.testResult,         &record.testDate,     &record.testTime,
+    };
+    for (const std::wstring* field : lines) {
+        // Stopped at the first line past the bound: the rest would be thrown away.
+        text += MetaLine(*field);
+        if (!MetaFileFits(static_cast<long long>(text.size()))) {
+            text.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
 bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, const ImageMetadata& record) {
+    std::string text;
+    if (!MetaFileText(record, text)) return false;
     const std::wstring path = folder + fileName;
     // Written beside the file and moved over it: a write that fails half-way keeps the old record.
     const std::wstring temp = path + L".tmp";
     // Binary: the CR LF pairs are written here, so no byte of a UTF-8 field is touched by the stream.
     FILE* file = _wfsopen(temp.c_str(), L"wb", _SH_DENYNO);
     if (!file) return false;
-    const std::wstring* const lines[] = {
-        &record.facility, &record.location,           &record.operatorName, &record.serial,
-        &record.model,    &record.endoscopeType,      &record.recommendedActions,
-        &record.comments, &record.testResult,         &record.testDate,     &record.testTime,
-    };
-    bool written = true;
-    for (const std::wstring* field : lines) {
-        const std::string line = MetaLine(*field);
-        if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
-            written = false;
-            break;
-        }
-    }
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     // On disk before the move: else after a power cut the moved file may hold zeros where the old
     // record was. A full disk may only show at the flush of the buffer.
     if (written && (std::fflush(file) != 0 || _commit(_fileno(file)) != 0)) written = false;

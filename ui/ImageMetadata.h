@@ -36,10 +36,22 @@ std::wstring WidenString(std::string text);
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
 
-// Writes folder + fileName (no separator added): 11 lines ended by CR LF, in the order facility,
+// The largest .meta file the program writes or reads: far above any record (11 short lines), and
+// a larger file is not one of ours. Gathering one whole could exhaust the address space of a 32-bit
+// process.
+constexpr long long kMaxMetaFileBytes = 1LL << 20;
+// Whether a .meta file of this many bytes is one the program writes and reads back: the writer and
+// the reader both ask here, so a record the reader would refuse is never written.
+constexpr bool MetaFileFits(long long bytes) { return bytes <= kMaxMetaFileBytes; }
+
+// The bytes of record's .meta file into text: 11 lines ended by CR LF, in the order facility,
 // location, operator, serial, model, endoscope type, recommended actions, comments, test result,
-// date, time; fields as UTF-8, control characters (CR and LF among them) as spaces. Written to
-// fileName + ".tmp" and moved over the file, so the file holds the old record or the new one,
-// never part of either; other readers and writers are not locked out. False when the new record
-// is not in place.
+// date, time; fields as UTF-8, control characters (CR and LF among them) as spaces. False, with
+// text empty, when they do not fit (MetaFileFits).
+bool MetaFileText(const ImageMetadata& record, std::string& text);
+
+// Writes record's MetaFileText to folder + fileName (no separator added), through fileName + ".tmp"
+// moved over the file, so the file holds the old record or the new one, never part of either;
+// other readers and writers are not locked out. False when the new record is not in place; a
+// record that does not fit touches no file.
 bool WriteMetaFile(const std::wstring& folder, const std::wstring& fileName, const ImageMetadata& record);

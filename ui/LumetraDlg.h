@@ -8,6 +8,7 @@
 #include "ui/Exclusions.h"
 #include "ui/ImageMetadata.h"
 #include "ui/ReferenceDisplay.h"
+#include "ui/StillImage.h"
 #include "ui/TestDetailsPanel.h"
 #include "ui/VideoDisplay.h"
 #include <cstdlib>
@@ -53,6 +54,7 @@ public:
     CompositeVideoSourceProvider* m_provider = nullptr;
     int m_fileIndex = 0;
     CVideoRecorder* m_recorder = nullptr;
+    ClaimedFile m_recordingFile;  // the running recording's name, created by this program
     CFont m_boldFont, m_normalFont;
     HICON m_icon;
     int m_captureMode = 0;
@@ -107,6 +109,9 @@ protected:
     // Seam for tests: whether a file of a capture's name is there (another program may create one
     // right after this said no).
     virtual bool FileExists(const std::wstring& path);
+    // Seam for tests: deletes a file that a capture created and does not keep (ClaimedFile::Delete);
+    // another program may create one of that name right after.
+    virtual bool DeleteClaimed(ClaimedFile& file);
     // Seam for tests: how the close ends the process.
     virtual void EndProcess(int exitCode) { std::exit(exitCode); }
     // Every message box of the dialog, owned by it.

@@ -35,6 +35,8 @@ bool CLumetraDlg::FileExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool CLumetraDlg::DeleteClaimed(ClaimedFile& file) { return file.Delete(); }
+
 bool CLumetraDlg::WriteMetaFile(std::wstring folder, std::wstring fileName, const ImageMetadata& record) {
     return ::WriteMetaFile(folder, fileName, record);
 }
@@ -46,39 +48,46 @@ BOOL CLumetraDlg::CaptureImage(BOOL asReference) {
     bool written = false;
     std::wstring bmpPath;
     ImageMetadata details;
+    std::string metaText;
+    // Online an image is only whole with its details (without them it would upload empty), and
+    // details too large for a .meta would be read back as none: such a still cannot be written.
+    const bool detailsFit = !m_online || MetaFileText(details = ShownTestDetails(), metaText);
     // Without a folder the path would name the drive's root; without a painted frame, nothing.
-    if (!folder.empty() && bitmap) {
+    if (!folder.empty() && bitmap && detailsFit) {
         MakeMissingFolders();
         const std::wstring metaFolder = m_metadataFolder + L"\\";
         auto bmpOf = [&](const std::wstring& s) { return folder + L"\\" + s + L".bmp"; };
         auto metaOf = [&](const std::wstring& s) { return metaFolder + s + L".meta"; };
         // Another copy of the program may write the same folders: the names are created before
         // anything is written, so a name it took meanwhile passes to the next index. Ordinary and
-        // reference stills share the metadata folder, so online the .meta is claimed too.
+        // reference stills share the metadata folder, so online the .meta is claimed too. Both
+        // are written through the handles that created them: nobody else opens them meanwhile.
+        ClaimedFile bmp, meta;
         std::wstring timestamp = CTime(Now()).Format(L"%Y%m%d%H%M%S").str();
         const std::wstring stem = ClaimCaptureStem(
             timestamp, m_filePrefix, m_fileIndex,
             [&](const std::wstring& s) { return FileExists(bmpOf(s)) || FileExists(metaOf(s)); },
             [&](const std::wstring& s) {
-                const NewFile bmp = CreateNewFile(bmpOf(s));
-                if (bmp != NewFile::Created || !m_online) return bmp;
-                const NewFile meta = CreateNewFile(metaOf(s));
-                if (meta != NewFile::Created) ::DeleteFileW(bmpOf(s).c_str());
-                return meta;
+                const NewFile image = bmp.Create(bmpOf(s));
+                if (image != NewFile::Created || !m_online) return image;
+                const NewFile record = meta.Create(metaOf(s));
+                if (record != NewFile::Created) DeleteClaimed(bmp);
+                return record;
             });
         if (!stem.empty()) {
             bmpPath = bmpOf(stem);
             BitmapInfoPtr info = CreateBitmapInfo(bitmap);
-            written = info && WriteBmpFile(bmpPath, info.get(), bitmap, m_videoDisplay.memoryDC);
-            // Online an image is only whole with its details: without them it would upload empty.
-            if (written && m_online) {
-                details = ShownTestDetails();
-                written = WriteMetaFile(metaFolder, stem + L".meta", details);
-            }
-            // Both names are this capture's own: a failed one leaves neither.
-            if (!written) {
-                ::DeleteFileW(bmpPath.c_str());
-                if (m_online) ::DeleteFileW(metaOf(stem).c_str());
+            written = info && WriteBmpFile(bmp, info.get(), bitmap, m_videoDisplay.memoryDC);
+            if (written && m_online)
+                written = meta.Write(metaText.data(), static_cast<DWORD>(metaText.size())) && meta.Flush();
+            written = written && bmp.Release() && (!m_online || meta.Release());
+            // Both names are this capture's own: a failed one leaves neither, each deleted once.
+            if (written) {
+                bmp.Keep();
+                meta.Keep();
+            } else {
+                DeleteClaimed(bmp);
+                if (m_online) DeleteClaimed(meta);
             }
         }
     }
@@ -155,9 +164,10 @@ bool CLumetraDlg::FinishRecording() {
     if (!m_recorder) return true;
     const bool finished = m_recorder->Stop();
     m_videoDisplay.SetRecorder(nullptr);
-    // A failed recording without a single picture is no recording: it leaves no file, as a failed
-    // start does.
-    if (!finished && m_recorder->encoder->PicturesInFile() == 0) ::DeleteFileW(m_recorder->path.c_str());
+    // A failed recording without a single picture is no recording: it leaves no file, a failed
+    // start among them. Deleted here only, while the name is still this recording's.
+    if (!finished && m_recorder->encoder->PicturesInFile() == 0) DeleteClaimed(m_recordingFile);
+    else m_recordingFile.Keep();
     delete m_recorder;
     m_recorder = nullptr;
     ShowRecordingIdle();
@@ -200,7 +210,7 @@ void CLumetraDlg::StartRecording() {
         MakeMissingFolders();
         stem = ClaimCaptureStem(
             timestamp, prefix.str(), m_fileIndex, [&](const std::wstring& s) { return FileExists(pathOf(s)); },
-            [&](const std::wstring& s) { return CreateNewFile(pathOf(s)); });
+            [&](const std::wstring& s) { return m_recordingFile.Create(pathOf(s)); });
     }
     if (stem.empty()) {
         ShowRecordingIdle();
@@ -208,12 +218,13 @@ void CLumetraDlg::StartRecording() {
         return;
     }
     const std::wstring path = pathOf(stem);
+    // The encoder opens the file by its name: the handle goes, the name stays this recording's.
+    m_recordingFile.Release();
     int bits = m_videoDisplay.resolution ? m_videoDisplay.resolution->bitsPerPixel : 24;
     m_recorder = NewRecorder(path, m_videoDisplay.width, m_videoDisplay.height, bits, m_videoDisplay.videoFormat);
     int period = std::max<int>(static_cast<int>(m_videoDisplay.msBetweenPaints), 16);
     if (!m_recorder->Start(path, period)) {
-        FinishRecording();
-        ::DeleteFileW(path.c_str());  // this recording's own, with nothing in it
+        FinishRecording();  // deletes the file: nothing was recorded into it
         ShowRecordingError();
         return;
     }

@@ -237,3 +237,61 @@ TEST_F(MetaFile, SizeBound) {
             << got.location.size();
     }
 }
+
+// The writer writes no record that the reader would refuse: around the bound a record is written
+// and read back identical, or refused with nothing left, an older record of the name untouched.
+TEST_F(MetaFile, RecordsAroundTheBoundAreReadBackWholeOrNotWrittenAtAll) {
+    const long long eleven = 22;  // the line ends of an empty record
+    // A record of `bytes` bytes on disk: the facility fills what the line ends leave.
+    auto sized = [&](long long bytes, wchar_t filler, long long perCharacter) {
+        ImageMetadata m;
+        m.facility = std::wstring(static_cast<size_t>((bytes - eleven) / perCharacter), filler);
+        return m;
+    };
+    struct Case {
+        const char* name;
+        ImageMetadata record;
+        bool written;
+    } const cases[] = {
+        {"just below the bound", sized(kMaxMetaFileBytes - 1, L'x', 1), true},
+        {"at the bound", sized(kMaxMetaFileBytes, L'x', 1), true},
+        {"just above the bound", sized(kMaxMetaFileBytes + 1, L'x', 1), false},
+        // Fewer characters than the bound has bytes, each two bytes in UTF-8.
+        {"above the bound by its bytes, not its characters", sized(kMaxMetaFileBytes + 2, L'\u00E9', 2), false},
+        {"at the bound in two-byte characters", sized(kMaxMetaFileBytes, L'\u00E9', 2), true},
+        {"above the bound over several lines",
+         [&] {
+             ImageMetadata m = Example();
+             m.comments = std::wstring(static_cast<size_t>(kMaxMetaFileBytes / 2), L'c');
+             m.recommendedActions = std::wstring(static_cast<size_t>(kMaxMetaFileBytes / 2), L'r');
+             return m;
+         }(),
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (bool before : {false, true}) {
+            SCOPED_TRACE(before ? "over an older record" : "a new file");
+            const std::wstring path = Folder() + L"b.meta";
+            DeleteFileW(path.c_str());
+            if (before) ASSERT_TRUE(WriteMetaFile(Folder(), L"b.meta", Example()));
+            const std::string old = ReadBytes(path);
+
+            EXPECT_EQ(WriteMetaFile(Folder(), L"b.meta", c.record), c.written);
+            const ImageMetadata back = ReadMetaFile(Folder(), L"b.bmp");
+            std::string text;
+            EXPECT_EQ(MetaFileText(c.record, text), c.written);
+            if (c.written) {
+                EXPECT_TRUE(MetaFileFits(static_cast<long long>(ReadBytes(path).size())));
+                EXPECT_TRUE(ReadBytes(path) == text) << "not the record's bytes";
+                // Not EXPECT_EQ: a megabyte-long member would flood the log.
+                EXPECT_TRUE(Members(back) == Members(c.record)) << "read back differs";
+            } else {
+                EXPECT_TRUE(text.empty());
+                EXPECT_EQ(Exists(path), before);
+                EXPECT_EQ(ReadBytes(path), old);
+                EXPECT_FALSE(Exists(path + L".tmp"));
+            }
+        }
+    }
+}

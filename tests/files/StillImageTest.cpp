@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -262,11 +263,97 @@ TEST(CaptureNames, ClaimsPassOverNamesAnotherProgramTookMeanwhile) {
 TEST_F(StillFile, ANewFileNeverReplacesOneThatIsThere) {
     const std::wstring there = Folder() + L"there.bmp";
     ASSERT_TRUE(WriteBytes(there, "another program's"));
-    EXPECT_EQ(CreateNewFile(there), NewFile::Exists);
+    ClaimedFile file;
+    EXPECT_EQ(file.Create(there), NewFile::Exists);
+    EXPECT_EQ(file.Path(), L"");
     EXPECT_EQ(ReadBytes(there), "another program's");
     const std::wstring fresh = Folder() + L"fresh.bmp";
-    EXPECT_EQ(CreateNewFile(fresh), NewFile::Created);
+    EXPECT_EQ(file.Create(fresh), NewFile::Created);
+    EXPECT_TRUE(file.Keep());
     EXPECT_TRUE(Exists(fresh));
     EXPECT_EQ(ReadBytes(fresh), "");
-    EXPECT_EQ(CreateNewFile(Folder() + L"missing\\x.bmp"), NewFile::Failed);
+    EXPECT_EQ(file.Create(Folder() + L"missing\\x.bmp"), NewFile::Failed);
+}
+
+// Another copy of the program's list may open a still the moment its name appears: the capture
+// writes through the handle that created the name, so such an open fails until the still is
+// whole, and cannot make the capture fail.
+TEST_F(StillFile, AClaimedStillIsWrittenThroughItsOwnHandleAndNobodyOpensItMeanwhile) {
+    LiveBitmap live(16, 8, 24);
+    ASSERT_TRUE(live.ok());
+    live.Fill24();
+    struct Case {
+        const char* who;
+        DWORD access, share, disposition;
+    } const cases[] = {
+        {"a list reading a thumbnail", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING},
+        {"a reader sharing everything", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+         OPEN_EXISTING},
+        {"a writer replacing the file", GENERIC_WRITE, 0, CREATE_ALWAYS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.who);
+        const std::wstring path = Folder() + L"claimed.bmp";
+        ClaimedFile file;
+        ASSERT_EQ(file.Create(path), NewFile::Created);
+        HANDLE other = CreateFileW(path.c_str(), c.access, c.share, nullptr, c.disposition, 0, nullptr);
+        EXPECT_EQ(other, INVALID_HANDLE_VALUE) << "opened by another program before it was written";
+        if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+        BitmapInfoPtr info = CreateBitmapInfo(live.bitmap());
+        EXPECT_EQ(WriteBmpFile(file, info.get(), live.bitmap(), live.dc()), 1);
+        EXPECT_TRUE(file.Keep());
+        EXPECT_EQ(ReadBytes(path).size(), 54u + 16 * 3 * 8);
+        ASSERT_TRUE(DeleteFileW(path.c_str()));
+    }
+}
+
+// A claimed name is deleted once, while it is still this program's: right after, another copy of
+// the program may create a file of that name, and nothing of this one touches it again.
+TEST_F(StillFile, AClaimIsDeletedOnceAndAFileMadeInItsPlaceSurvives) {
+    LiveBitmap live(4, 4, 24);
+    ASSERT_TRUE(live.ok());
+    HBITMAP gone = CreateBitmap(4, 4, 1, 32, nullptr);
+    BitmapInfoPtr goneInfo = CreateBitmapInfo(gone);
+    ASSERT_TRUE(goneInfo);
+    DeleteObject(gone);
+    const std::string others = "the other program's file";
+    struct Case {
+        const char* name;
+        std::function<void(ClaimedFile&)> before;  // what happens to the claim before its delete
+    } const cases[] = {
+        {"held open, nothing written", [](ClaimedFile&) {}},
+        {"held open, its still not readable",
+         [&](ClaimedFile& file) {
+             // The write fails and leaves the file to its owner: it is deleted by the owner only.
+             EXPECT_EQ(WriteBmpFile(file, goneInfo.get(), gone, live.dc()), 0);
+             EXPECT_TRUE(file.IsOpen());
+         }},
+        {"released to an encoder, which wrote into it",
+         [&](ClaimedFile& file) {
+             EXPECT_TRUE(file.Release());
+             EXPECT_TRUE(WriteBytes(file.Path(), "half a recording"));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring path = Folder() + L"raced.bmp";
+        {
+            ClaimedFile file;
+            ASSERT_EQ(file.Create(path), NewFile::Created);
+            c.before(file);
+            EXPECT_TRUE(file.Delete());
+            EXPECT_FALSE(Exists(path));
+            // The other copy of the program takes the name the moment it is free.
+            HANDLE other = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(other, INVALID_HANDLE_VALUE) << "the name was not free after the delete";
+            DWORD written = 0;
+            WriteFile(other, others.data(), static_cast<DWORD>(others.size()), &written, nullptr);
+            CloseHandle(other);
+            EXPECT_EQ(file.Path(), L"");
+            EXPECT_TRUE(file.Delete());  // holds nothing: deletes nothing
+            EXPECT_TRUE(file.Keep());
+        }  // nor does its end
+        EXPECT_EQ(ReadBytes(path), others);
+        ASSERT_TRUE(DeleteFileW(path.c_str()));
+    }
 }

@@ -395,4 +395,51 @@ TEST_F(ImageDetails, ASaveThatCannotBeWrittenKeepsTheOldFileAndTheDialog) {
     }
 }
 
+// Details that a .meta cannot hold are refused as a save that cannot be written: the old record
+// stays whole, and the program never writes one that it would read back as none.
+TEST_F(ImageDetails, ASaveAroundTheMetaBoundIsReadBackWholeOrRefusedWithTheOldFileKept) {
+    ImageMetadata others = Captured();
+    others.comments.clear();
+    std::string text;
+    ASSERT_TRUE(MetaFileText(others, text));
+    // The record's size: just below the bound, at it, just above it.
+    for (const long long bytes : {kMaxMetaFileBytes - 1, kMaxMetaFileBytes, kMaxMetaFileBytes + 1}) {
+        const bool written = bytes <= kMaxMetaFileBytes;
+        SCOPED_TRACE(std::to_string(bytes) + " bytes");
+        main.m_metadataCache.clear();
+        const std::string before = PlantMeta(Captured());
+        const std::wstring comments(static_cast<size_t>(bytes) - text.size(), L'c');
+        TestDetailsDlg dlg(&main, Captured(), Item());
+        std::vector<std::function<void()>> steps = {[&] {
+            ::SetDlgItemTextW(dlg.m_hWnd, IDC_DETAILS_COMMENTS, comments.c_str());
+            Press(dlg.m_hWnd, IDC_DETAILS_SAVE);
+        }};
+        if (!written) {
+            steps.push_back([&] {
+                ASSERT_EQ(dlg.boxes.size(), 1u);
+                EXPECT_EQ(dlg.boxes[0].text, L"The image details could not be saved.");
+                EXPECT_EQ(dlg.boxes[0].caption, L"Save Error");
+                EXPECT_TRUE(::IsWindowVisible(dlg.m_hWnd));
+                Press(dlg.m_hWnd, IDC_DETAILS_CANCEL);
+            });
+        }
+        const INT_PTR result = RunModal(dlg, steps);
+        EXPECT_EQ(result, 0);
+        EXPECT_FALSE(Exists(MetaPath() + L".tmp"));
+        const std::string after = ReadBytes(MetaPath());
+        if (written) {
+            EXPECT_TRUE(dlg.boxes.empty());
+            EXPECT_EQ(static_cast<long long>(after.size()), bytes);
+            // Not EXPECT_EQ: a megabyte-long member would flood the log.
+            const ImageMetadata back = ReadMetaFile(main.m_metadataFolder, kImage);
+            EXPECT_TRUE(back.comments == comments) << "read back differs";
+            EXPECT_EQ(back.testTime, L"14:07");
+            EXPECT_EQ(main.m_metadataCache.count(images + L"\\" + kImage), 1u);
+        } else {
+            EXPECT_EQ(after, before);
+            EXPECT_TRUE(main.m_metadataCache.empty());
+        }
+    }
+}
+
 }  // namespace

@@ -6,9 +6,12 @@
 #include "tests/support/Clock.h"
 #include "tests/support/FakeVideo.h"
 #include "tests/support/Files.h"
+#include "recording/VideoRecorder.h"
+#include "ui/StillImage.h"
 #include "ui/LumetraDlg.h"
 #include "video/CompositeVideoSourceProvider.h"
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +56,62 @@ protected:
     int ShowMessage(const wchar_t* text, const wchar_t* caption, UINT type) override {
         boxes.push_back({text, caption, type});
         return IDOK;
+    }
+};
+
+// A second copy of the program writing the same folders. It creates `taken` right after this
+// dialog checked that the name is free, and before this one creates it; it creates `freed` (only
+// if nothing has that name, as it creates its own) right after this dialog deleted a file of
+// that name that it had created.
+class RacedDlg : public TestDlg {
+public:
+    using TestDlg::TestDlg;
+    using CLumetraDlg::OnCaptureVideoMode;
+    std::wstring taken, freed;
+    const std::string othersBytes = "the other program's file";
+    bool encoderCannotOpen = false;
+    int deletes = 0;  // of files this dialog created
+
+protected:
+    void RunLogin() override {}  // online without a service: a capture reads the controls only
+    CVideoRecorder* NewRecorder(const std::wstring& path, int w, int h, int bits, int format) override {
+        struct Unopenable : VideoEncoder {
+            bool Open(const std::wstring&, int) override { return false; }
+            bool AddFrame(const unsigned char*, HBITMAP) override { return false; }
+            bool Close() override { return false; }
+            RecordingState State() const override { return RecordingState::Failed; }
+            uint64_t PicturesInFile() const override { return 0; }
+        };
+        if (!encoderCannotOpen) return TestDlg::NewRecorder(path, w, h, bits, format);
+        return new CVideoRecorder(new Unopenable, path, w, h, bits, format);
+    }
+    bool FileExists(const std::wstring& path) override {
+        const bool there = TestDlg::FileExists(path);
+        if (!there && Is(path, taken)) {
+            WriteBytes(taken, othersBytes);
+            taken.clear();
+        }
+        return there;
+    }
+    bool DeleteClaimed(ClaimedFile& file) override {
+        const std::wstring path = file.Path();
+        const bool gone = TestDlg::DeleteClaimed(file);
+        ++deletes;
+        if (Is(path, freed)) {
+            HANDLE other = CreateFileW(freed.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            DWORD written = 0;
+            if (other != INVALID_HANDLE_VALUE) {
+                WriteFile(other, othersBytes.data(), static_cast<DWORD>(othersBytes.size()), &written, nullptr);
+                CloseHandle(other);
+                freed.clear();
+            }
+        }
+        return gone;
+    }
+
+private:
+    static bool Is(const std::wstring& path, const std::wstring& name) {
+        return !name.empty() && std::filesystem::path(path).lexically_normal() == std::filesystem::path(name).lexically_normal();
     }
 };
 

@@ -317,39 +317,9 @@ TEST(MainDialogDevices, FailedDevicesAreNamedOnLinesOfTheirOwn) {
     }
 }
 
-// A second copy of the program writing the same folders: it creates `taken` right after this
-// dialog checked that the name is free, and before this one creates it.
-class RacedDlg : public TestDlg {
-public:
-    using TestDlg::TestDlg;
-    using CLumetraDlg::OnCaptureVideoMode;
-    std::wstring taken;
-    const std::string othersBytes = "the other program's file";
-    bool encoderCannotOpen = false;
-
-protected:
-    void RunLogin() override {}  // online without a service: a capture reads the controls only
-    CVideoRecorder* NewRecorder(const std::wstring& path, int w, int h, int bits, int format) override {
-        struct Unopenable : VideoEncoder {
-            bool Open(const std::wstring&, int) override { return false; }
-            bool AddFrame(const unsigned char*, HBITMAP) override { return false; }
-            bool Close() override { return false; }
-            RecordingState State() const override { return RecordingState::Failed; }
-            uint64_t PicturesInFile() const override { return 0; }
-        };
-        if (!encoderCannotOpen) return TestDlg::NewRecorder(path, w, h, bits, format);
-        return new CVideoRecorder(new Unopenable, path, w, h, bits, format);
-    }
-    bool FileExists(const std::wstring& path) override {
-        const bool there = TestDlg::FileExists(path);
-        if (!there && !taken.empty() && std::filesystem::path(path).lexically_normal() == taken) {
-            WriteBytes(taken, othersBytes);
-            taken.clear();
-        }
-        return there;
-    }
-};
-
+// The other copy of the program takes a name between this one's check and its create; and, where
+// this capture deletes a name it created, right after that delete. A name is deleted once, while
+// it is still this capture's own: the other's files survive.
 TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
     enum Kind { Still, Reference, Video };
     struct Case {
@@ -359,17 +329,21 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
         int format;
         const wchar_t* taken;    // below the images folder
         const wchar_t* written;  // the capture's file, below the images folder; none: it fails
+        const wchar_t* freed;    // deleted by this capture, then taken by the other; none: nothing deleted
     };
     const Case cases[] = {
-        {"still", false, Still, 0, L"20210524140700_SiteA_0.bmp", L"20210524140700_SiteA_1.bmp"},
+        {"still", false, Still, 0, L"20210524140700_SiteA_0.bmp", L"20210524140700_SiteA_1.bmp", nullptr},
         {"reference", false, Reference, 0, L"ReferenceImages\\20210524140700_SiteA_0.bmp",
-         L"ReferenceImages\\20210524140700_SiteA_1.bmp"},
-        // The other copy's reference still has the same stem: its .meta is in the same folder.
+         L"ReferenceImages\\20210524140700_SiteA_1.bmp", nullptr},
+        // The other copy's reference still has the same stem: its .meta is in the same folder. The
+        // .bmp this one created first for that stem is let go.
         {"online still, the stem's .meta taken", true, Still, 0, L"metadata\\20210524140700_SiteA_0.meta",
-         L"20210524140700_SiteA_1.bmp"},
-        {"AVI recording", false, Video, 0, L"20210524140700_SiteA_0.avi", L"20210524140700_SiteA_1.avi"},
-        {"MPEG-2 recording", false, Video, 1, L"20210524140700_SiteA_0.mpg", L"20210524140700_SiteA_1.mpg"},
-        {"a recording that cannot start", false, Video, -1, L"20210524140700_SiteA_0.avi", nullptr},
+         L"20210524140700_SiteA_1.bmp", L"20210524140700_SiteA_0.bmp"},
+        {"AVI recording", false, Video, 0, L"20210524140700_SiteA_0.avi", L"20210524140700_SiteA_1.avi", nullptr},
+        {"MPEG-2 recording", false, Video, 1, L"20210524140700_SiteA_0.mpg", L"20210524140700_SiteA_1.mpg",
+         nullptr},
+        {"a recording that cannot start", false, Video, -1, L"20210524140700_SiteA_0.avi", nullptr,
+         L"20210524140700_SiteA_1.avi"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -385,6 +359,7 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
         dlg.m_videoDisplay.videoFormat = c.format < 0 ? 0 : c.format;
         dlg.encoderCannotOpen = c.format < 0;
         dlg.taken = images + c.taken;
+        if (c.freed) dlg.freed = images + c.freed;
 
         if (c.kind == Video) {
             dlg.OnCaptureVideoMode();
@@ -400,6 +375,11 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
 
         EXPECT_TRUE(dlg.taken.empty()) << "the name was never checked";
         EXPECT_EQ(ReadBytes(images + c.taken), dlg.othersBytes) << "the other program's file changed";
+        EXPECT_EQ(dlg.deletes, c.freed ? 1 : 0);
+        if (c.freed) {
+            EXPECT_TRUE(dlg.freed.empty()) << "the name was not free right after the delete";
+            EXPECT_EQ(ReadBytes(images + c.freed), dlg.othersBytes) << "the other program's file is gone or changed";
+        }
         if (c.written) {
             EXPECT_GT(ReadBytes(images + c.written).size(), 54u);
             EXPECT_TRUE(dlg.boxes.empty());
@@ -410,7 +390,7 @@ TEST(CaptureRace, ANameTakenBetweenTheCheckAndTheCreatePassesToTheNextIndex) {
         const size_t ownFiles = !c.written ? 0 : c.online ? 2 : 1;
         size_t files = 0;
         for (const auto& e : std::filesystem::recursive_directory_iterator(images)) files += e.is_regular_file();
-        EXPECT_EQ(files, ownFiles + 1);
+        EXPECT_EQ(files, ownFiles + (c.freed ? 2 : 1));
         if (c.online) {
             EXPECT_TRUE(Exists(images + L"metadata\\20210524140700_SiteA_1.meta"));
             EXPECT_EQ(dlg.m_metadataCache.count(dlg.m_imagesFolder + L"\\" + c.written), 1u);

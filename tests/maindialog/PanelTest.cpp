@@ -2,6 +2,7 @@
 // logged in at the stand-in cloud service.
 #include <gtest/gtest.h>
 #include "cloud/CendraClient.h"
+#include "cloud/MetadataReader.h"
 #include "res/resource.h"
 #include "standins/cloud/CendraStandin.h"
 #include "tests/maindialog/MainDialogFixture.h"
@@ -42,6 +43,7 @@ public:
     CendraClient* client;
     using CLumetraDlg::AreTestDetailsComplete;
     using CLumetraDlg::DoCaptureAction;
+    using CLumetraDlg::ShownTestDetails;
 
 protected:
     void RunLogin() override {
@@ -239,6 +241,67 @@ TEST_F(Panel, AStillNeedsEveryListAndTakesTheShownDetails) {
     std::string bytes((std::istreambuf_iterator<char>(meta)), {});
     EXPECT_EQ(bytes, "North\r\nMain\r\nAnn Lee\r\nS2\r\nM1\r\nRigid\r\nrepair\r\nscratch \xC3\xA9\r\nPass\r\n"
                      "05/24/2021\r\n14:07\r\n");
+}
+
+// The service may list a facility of any length. A still's details are written to its .meta and
+// read back as they were, or the still is refused as one that cannot be written, with nothing
+// left: the program never writes a record that it would read back as none.
+TEST_F(Panel, AStillWhoseDetailsAreTooLargeForItsMetaIsRefusedWithNothingLeft) {
+    dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
+    Pick(dlg->m_locationCombo, L"Main");
+    Pick(dlg->m_serialCombo, L"S2");
+    Pick(dlg->m_operatorCombo, L"Ann Lee");
+    Pick(dlg->m_testResultCombo, L"Pass");
+    ImageMetadata shown = dlg->ShownTestDetails();
+    shown.facility.clear();
+    std::string text;
+    ASSERT_TRUE(MetaFileText(shown, text));
+    const long long others = static_cast<long long>(text.size());  // all but the facility
+    // The record's size: just below the bound, at it, just above it.
+    for (const long long bytes : {kMaxMetaFileBytes - 1, kMaxMetaFileBytes, kMaxMetaFileBytes + 1}) {
+        const bool written = bytes <= kMaxMetaFileBytes;
+        for (bool reference : {false, true}) {
+            SCOPED_TRACE(std::to_string(bytes) + (reference ? " bytes, reference" : " bytes, still"));
+            dlg->boxes.clear();
+            dlg->m_metadataCache.clear();
+            dlg->m_referenceDisplay.SetImage(nullptr, 0, 0);
+            ++dlg->now;  // a name of its own
+            const std::wstring facility(static_cast<size_t>(bytes - others), L'F');
+            const int entry = dlg->m_facilityCombo.AddString(facility.c_str());
+            dlg->m_facilityCombo.SetCurSel(entry);
+            const std::wstring folder = reference ? dlg->m_referenceFolder : dlg->m_imagesFolder;
+            const size_t stillsBefore = Files(folder, L"*.bmp").size();
+            const size_t metasBefore = Files(dlg->m_metadataFolder, L"*.meta").size();
+
+            EXPECT_EQ(dlg->CaptureImage(reference), written);
+            const std::vector<std::wstring> metas = Files(dlg->m_metadataFolder, L"*.meta");
+            if (written) {
+                EXPECT_TRUE(dlg->boxes.empty());
+                ASSERT_EQ(metas.size(), metasBefore + 1);
+                ASSERT_EQ(dlg->m_metadataCache.size(), 1u);
+                const std::wstring bmp = dlg->m_metadataCache.begin()->first;
+                EXPECT_TRUE(Exists(bmp));
+                const std::wstring name = bmp.substr(bmp.rfind(L'\\') + 1);
+                const std::wstring meta = dlg->m_metadataFolder + name.substr(0, name.size() - 4) + L".meta";
+                EXPECT_EQ(static_cast<long long>(ReadBytes(meta).size()), bytes);
+                // Not EXPECT_EQ: a megabyte-long member would flood the log.
+                EXPECT_TRUE(ReadMetaFile(dlg->m_metadataFolder, name).facility == facility) << "read back differs";
+                EXPECT_EQ(ReadMetaFile(dlg->m_metadataFolder, name).testTime, L"14:07");
+                EXPECT_TRUE(dlg->m_metadataCache.begin()->second.facility == facility);
+                EXPECT_EQ(dlg->m_referenceDisplay.bitmap != nullptr, reference);
+            } else {
+                ASSERT_EQ(dlg->boxes.size(), 1u);
+                EXPECT_EQ(dlg->boxes[0].caption, L"Capture Error");
+                EXPECT_EQ(dlg->boxes[0].text,
+                          L"Could not capture image. Please ensure write access to destination directory.");
+                EXPECT_EQ(Files(folder, L"*.bmp").size(), stillsBefore);
+                EXPECT_EQ(metas.size(), metasBefore);
+                EXPECT_TRUE(dlg->m_metadataCache.empty());
+                EXPECT_EQ(dlg->m_referenceDisplay.bitmap, nullptr);
+            }
+            dlg->m_facilityCombo.DeleteString(entry);
+        }
+    }
 }
 
 bool HasAttributes(const std::wstring& path, DWORD wanted) {

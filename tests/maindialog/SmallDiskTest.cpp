@@ -174,6 +174,70 @@ TEST(SmallDiskMetaFile, ARewriteOnAFullDiskKeepsTheOldRecord) {
     clear();
 }
 
+// A still whose files do not fit on the disk: its names were created, a write fails, and each
+// name is deleted once, through the handle that created it. The other copy of the program takes a
+// name right after its delete, and its file survives.
+TEST(SmallDiskStill, AStillThatDoesNotFitIsDeletedOnceAndAFileMadeInItsPlaceSurvives) {
+    const std::wstring disk = FromBuild(SMALL_DISK_REL);
+    if (!Exists(disk + L"\\.small_disk")) GTEST_SKIP() << "no small disk mounted (needs root): skipped";
+    const std::wstring filler = disk + L"\\filler", room = disk + L"\\room";
+    // The disk's pages: what the still's .bmp takes, to the page.
+    const size_t page = 4096, bmpBytes = 54 + NoiseSource::kWidth * NoiseSource::kHeight * 3;
+    const size_t bmpPages = (bmpBytes + page - 1) / page * page;
+    struct Case {
+        const char* name;
+        bool online;
+        size_t room;          // left free on the disk
+        const wchar_t* freed;  // taken by the other copy right after this one deleted it
+        int deletes;
+    } const cases[] = {
+        {"the .bmp does not fit", false, 4 * page, L"20210524140700_SiteA_0.bmp", 1},
+        {"online, the .bmp does not fit", true, 4 * page, L"20210524140700_SiteA_0.bmp", 2},
+        {"online, the .bmp does not fit, its .meta's name taken", true, 4 * page,
+         L"metadata\\20210524140700_SiteA_0.meta", 2},
+        {"online, the .meta does not fit beside the .bmp", true, bmpPages, L"20210524140700_SiteA_0.bmp", 2},
+    };
+    auto clear = [&] {
+        DeleteFileW(filler.c_str());
+        DeleteFileW(room.c_str());
+        RemoveTree(disk + L"\\Lumetra");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clear();
+        FakeDevices devices;
+        NoiseSource source;
+        devices.webcams->list = {&source};
+        {
+            RacedDlg dlg(disk, c.online);
+            dlg.now = LocalTime(2021, 5, 24, 14, 7, 0);
+            dlg.m_provider = &devices.provider;
+            ASSERT_TRUE(dlg.Create(IDD_LUMETRA_DIALOG));
+            dlg.m_videoDisplay.Invalidate(FALSE);
+            dlg.m_videoDisplay.UpdateWindow();
+            Pump();
+            dlg.GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
+            ASSERT_TRUE(WriteBytes(room, std::string(c.room, 'r')));
+            FillDisk(filler);
+            ASSERT_TRUE(DeleteFileW(room.c_str()));
+            const std::wstring images = dlg.m_imagesFolder + L"\\";
+            dlg.freed = images + c.freed;
+
+            EXPECT_FALSE(dlg.CaptureImage(FALSE));
+            ASSERT_EQ(dlg.boxes.size(), 1u);
+            EXPECT_EQ(dlg.boxes[0].caption, L"Capture Error");
+            EXPECT_TRUE(dlg.freed.empty()) << "the name was not free right after the delete";
+            EXPECT_EQ(dlg.deletes, c.deletes);
+            EXPECT_EQ(ReadBytes(images + c.freed), dlg.othersBytes) << "the other program's file is gone or changed";
+            size_t files = 0;
+            for (const auto& e : std::filesystem::recursive_directory_iterator(images)) files += e.is_regular_file();
+            EXPECT_EQ(files, 1u) << "a file of the failed still is left";
+            dlg.DestroyWindow();
+        }
+        clear();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, SmallDisk, testing::Values(VideoOutputAvi, VideoOutputMpeg),
                          [](const auto& info) { return info.param == VideoOutputAvi ? "Avi" : "Mpeg"; });
 
