@@ -31,21 +31,31 @@ struct CendraTimeouts {
     // received together, as the library measures over its last few seconds): a service that has
     // stalled and one whose reply trickles fail alike. The floor is far below the slowest link an
     // upload has to work on (the largest still, 6.2 MB, over 128 kB/s).
+    // The same window bounds the reply: once the request has been sent in full, the reply has to
+    // be complete within uploadLowSpeedSeconds, however fast it comes (a reply that never ends,
+    // one that keeps above the floor in bursts).
     long uploadLowSpeedSeconds = 60;
     long uploadFloorBytesPerSecond = 8 * 1024;
 };
 extern CendraTimeouts g_cendraTimeouts;
 
 // The longest a whole upload of requestBytes may last: the connect limit, the request at the
-// floor speed, and one low-speed window for the reply. Bounds a service that keeps above the
-// floor only in bursts, or never ends its reply. At most LONG_MAX.
+// floor speed, and one low-speed window for the reply. Bounds a request that the service reads
+// above the floor only in bursts. At most LONG_MAX.
 long UploadTotalLimitMs(unsigned long long requestBytes, const CendraTimeouts& limits);
+
+// Of an upload's reply, the program writes the first kReplyEchoBytes to stdout; the rest is read
+// and dropped, and one line then tells how many bytes were left out (ReplyLeftOutLine), on a line
+// of its own.
+constexpr unsigned long long kReplyEchoBytes = 64 * 1024;
+// "[<bytes> more bytes of the reply left out]\n" ("byte" for 1)
+std::string ReplyLeftOutLine(unsigned long long bytes);
 
 // What became of one upload.
 enum class UploadOutcome {
     Delivered,  // the transfer completed with a 2xx status
     Failed,     // not taken, for any reason but a time-out (unreadable image, transport, status)
-    TimedOut,   // the connect, low-speed or total limit expired: the service is not answering
+    TimedOut,   // the connect, low-speed, reply or total limit expired: the service is not answering
 };
 
 // A GET body larger than this fails as a write error.
@@ -83,10 +93,11 @@ public:
     std::vector<EndoscopeRecord> FetchEndoscopes(std::string locationName);
 
     // One multipart POST of the image and its details to baseUrl + "/v1/publish/insert", the
-    // library's trace on stderr, the reply body on stdout. Delivered only when the transfer
-    // completed with a 2xx status; redirects are not followed. An unreadable image sends nothing.
-    // A time-out is told apart so that a batch can stop waiting on a service that has stalled or
-    // moves too slowly to be working (CendraTimeouts).
+    // library's trace on stderr, the reply body on stdout (at most kReplyEchoBytes of it).
+    // Delivered only when the transfer completed with a 2xx status; redirects are not followed.
+    // An unreadable image sends nothing. A time-out is told apart so that a batch can stop
+    // waiting on a service that has stalled, moves too slowly to be working, or does not end its
+    // reply (CendraTimeouts); it writes the library's time-out text in the error line.
     UploadOutcome Upload(UploadRecord record);
 
     std::string baseUrl;  // scheme, host and port, no trailing slash

@@ -90,6 +90,11 @@ struct Fault {
         CloseAfterBodyBytes,  // read `count` bytes of the request body (after 100 Continue if
                               // asked), record it cut short, close the connection without a reply;
                               // count 0 on a GET: the connection closes with no answer at all
+        EndlessBody,          // status, headers with no length and Connection: close, then a body
+                              // of 'x' bytes as fast as the client takes them, without end (until
+                              // the client closes or the server stops)
+        BurstBody,            // as EndlessBody, but `count` bytes at once (at least 1), then the
+                              // next `count` delayMs later, and so on without end
     };
     std::string pathPrefix;
     int occurrence = 1;
@@ -108,6 +113,8 @@ struct Fault {
     static Fault Slow(std::string prefix, std::string body, int delayMs, int occurrence = 1, int stepBytes = 1);
     static Fault Large(std::string prefix, int mebibytes, int occurrence = 1);
     static Fault CloseAfter(std::string prefix, int bodyBytes, int occurrence = 1);
+    static Fault Endless(std::string prefix, int occurrence = 1, int status = 200);
+    static Fault Bursts(std::string prefix, int burstBytes, int periodMs, int occurrence = 1, int status = 200);
 };
 
 // The fixture files built into the library: name "test" or "demo" (fixtures/<name>.json).

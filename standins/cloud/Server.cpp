@@ -179,6 +179,20 @@ Fault Fault::CloseAfter(std::string prefix, int bodyBytes, int occurrence) {
     return f;
 }
 
+Fault Fault::Endless(std::string prefix, int occurrence, int status) {
+    Fault f = MakeFault(std::move(prefix), EndlessBody, occurrence);
+    f.status = status;
+    return f;
+}
+
+Fault Fault::Bursts(std::string prefix, int burstBytes, int periodMs, int occurrence, int status) {
+    Fault f = MakeFault(std::move(prefix), BurstBody, occurrence);
+    f.status = status;
+    f.count = burstBytes;
+    f.delayMs = periodMs;
+    return f;
+}
+
 std::string FixtureText(const std::string& name) {
     for (const EmbeddedFixture* f = kEmbeddedFixtures; f->name; ++f) {
         if (name == f->name) return f->text;
@@ -807,6 +821,17 @@ bool Server::Impl::ServeOne(Connection& conn, int number) {
         return !close;
     }
     case Fault::CloseAfterBodyBytes: return false;
+    case Fault::EndlessBody:
+    case Fault::BurstBody: {
+        // No length: the body ends only with the connection, and this side never ends it.
+        if (!conn.Send(Head(f.status, f.contentType, "", true))) return false;
+        const bool bursts = f.kind == Fault::BurstBody;
+        const std::string block(bursts ? static_cast<size_t>(std::max(f.count, 1)) : 64 * 1024, 'x');
+        while (conn.Send(block)) {
+            if (bursts && !conn.Pause(f.delayMs)) break;
+        }
+        return false;
+    }
     }
     return false;
 }

@@ -3,6 +3,8 @@
 #include "standins/cloud/CendraStandin.h"
 #include "tests/cloud/CloudTestSupport.h"
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
 #include <climits>
 #include <functional>
 
@@ -169,7 +171,7 @@ struct OutcomeCase {
     size_t errorLines;
     long lowSpeedSeconds = 60;  // the program's limit unless a row waits for it
     const char* errorText = nullptr;  // the library's text in the error line, when the row names it
-    const char* trace = nullptr;      // what the library's trace says of the limit that expired
+    const char* trace = nullptr;      // what the trace says of the limit that expired, when the row names it
 };
 
 constexpr auto kDelivered = UploadOutcome::Delivered, kFailed = UploadOutcome::Failed,
@@ -189,18 +191,39 @@ const OutcomeCase kOutcomes[] = {
     // A transport failure that is no time-out.
     {"dropped mid-body", [](Server& s) { s.AddFault(Fault::CloseAfter("/v1/publish/insert", 1000)); }, true, 1280, 720,
      kFailed, 1, 1},
-    // Below the floor for the low-speed window, 1 s here.
+    // Below the floor for the low-speed window, 1 s here; once the request is sent, the reply
+    // window of the same length may look first.
     {"stalled reply", [](Server& s) { s.AddFault(Fault::Hang("/v1/publish/insert")); }, true, 8, 8, kTimedOut, 1, 1, 1,
-     "Timeout was reached", "Operation too slow"},
-    // A 200 whose body comes a byte every half second (20 s in all) fails as a stall does.
+     "Timeout was reached"},
+    // The request takes longer than the window (2.7 MB read at 1 MiB/s): the reply window starts
+    // only once it has been sent, and the prompt reply is taken.
+    {"a request longer than the window, then a prompt reply", [](Server& s) { s.SetRequestReadRate(1 << 20); }, true,
+     1280, 720, kDelivered, 1, 0, 2},
+    // The request itself goes far below the floor (the stand-in reads 1000 B/s, and the rest of the
+    // 6.2 MB does not fit the sockets' buffers): the low-speed check ends it, not the total limit
+    // (over 12 minutes). The stand-in is still reading then: no request recorded yet.
+    {"request read far below the floor", [](Server& s) { s.SetRequestReadRate(1000); }, true, 1920, 1080, kTimedOut, 0,
+     1, 1, "Timeout was reached", "Operation too slow"},
+    // A 200 whose body comes a byte every half second (20 s in all) fails as a stall does: the
+    // low-speed check or the reply window, whichever looks first.
     {"dripping reply",
      [](Server& s) { s.AddFault(Fault::Slow("/v1/publish/insert", std::string(40, ' '), 500)); }, true, 8, 8,
-     kTimedOut, 1, 1, 1, "Timeout was reached", "Operation too slow"},
-    // Bursts of 16 KiB each half second keep above the floor, for 40 s in all: the total limit of a
-    // small image (connect and window, about 12 s) ends it.
+     kTimedOut, 1, 1, 1, "Timeout was reached"},
+    // Replies that keep above the floor: the request is sent at once, and the reply window (3 s
+    // here) ends them, not the total limit of a small image (connect and window, 13 s here).
+    // A 200 whose body never ends and comes as fast as the client takes it.
+    {"endless reply at full speed", [](Server& s) { s.AddFault(Fault::Endless("/v1/publish/insert")); }, true, 8, 8,
+     kTimedOut, 1, 1, 3, "Timeout was reached", "The reply did not end within 3000 ms after the request was sent"},
+    // 48 KiB every third of the window (every 20 s of 60), without end.
     {"reply in bursts above the floor",
-     [](Server& s) { s.AddFault(Fault::Slow("/v1/publish/insert", std::string(80 * 16384, ' '), 500, 1, 16384)); },
-     true, 8, 8, kTimedOut, 1, 1, 2, "Timeout was reached", "Operation timed out after"},
+     [](Server& s) { s.AddFault(Fault::Bursts("/v1/publish/insert", 48 * 1024, 1000)); }, true, 8, 8, kTimedOut, 1,
+     1, 3, "Timeout was reached", "The reply did not end within 3000 ms after the request was sent"},
+    // A reply in bursts that ends within the window is taken.
+    {"reply in bursts that ends within the window",
+     [](Server& s) {
+         s.AddFault(Fault::Slow("/v1/publish/insert", std::string(4 * 48 * 1024, ' '), 400, 1, 48 * 1024));
+     },
+     true, 8, 8, kDelivered, 1, 0, 3},
 };
 
 class UploadReply : public Upload, public ::testing::WithParamInterface<OutcomeCase> {};
@@ -211,10 +234,16 @@ TEST_P(UploadReply, DeliveredOnlyWhenTakenAndATimeOutToldApart) {
     ShortTimeouts limits(30000, c.lowSpeedSeconds);
     UploadRecord record = Image(L"shot.bmp", BitmapBytes(c.width, c.height));
     if (!c.fileExists) record.path = temp.path() + L"\\gone.bmp";
-    StreamCapture out(1), err(2);  // the reply goes to stdout: only the outcome matters here
-    EXPECT_EQ(client.Upload(record), c.result);
+    // The reply goes to stdout: only the outcome and its size matter here. Checked once both
+    // streams are back, so that a failure is seen.
+    StreamCapture out(1), err(2);
+    const UploadOutcome outcome = client.Upload(record);
+    const size_t written = out.Text().size();
     const std::string trace = err.Text();
     const auto lines = err.Lines("curl_easy_perform() failed: ");
+    EXPECT_EQ(outcome, c.result);
+    // Never more than the cap and its line, however much came.
+    EXPECT_LE(written, kReplyEchoBytes + 64);
     EXPECT_EQ(lines.size(), c.errorLines);
     if (c.errorText && !lines.empty()) {
         EXPECT_EQ(lines[0], FailureLine(c.errorText));
@@ -256,6 +285,77 @@ TEST(UploadTotalLimit, FitsTheLargestStillOnASlowLinkAndNeverWraps) {
     EXPECT_GT(UploadTotalLimitMs(2 * still, program), UploadTotalLimitMs(still, program));
     for (const unsigned long long huge : {1ULL << 42, 1ULL << 63, ~0ULL})
         EXPECT_EQ(UploadTotalLimitMs(huge, program), LONG_MAX) << huge;
+}
+
+// What the program writes of a reply: all of it up to 64 KiB; beyond, the first 64 KiB and one
+// line telling how many bytes were left out, on a line of its own.
+TEST_F(Upload, OnlyTheFirst64KiBOfAReplyGoToStdout) {
+    ASSERT_EQ(kReplyEchoBytes, 65536u);
+    const auto text = [](size_t bytes) {
+        std::string t;
+        while (t.size() < bytes) t += "reply ";
+        t.resize(bytes);
+        return t;
+    };
+    const std::string lineEndAtTheCap = text(65535) + "\n" + text(10);
+    const struct {
+        const char* name;
+        Fault fault;
+        std::string written;
+    } cases[] = {
+        {"100 bytes", Fault::Status("/v1/publish/insert", 200, text(100)), text(100)},
+        {"64 KiB", Fault::Status("/v1/publish/insert", 200, text(65536)), text(65536)},
+        {"64 KiB and 1 byte", Fault::Status("/v1/publish/insert", 200, text(65537)),
+         text(65536) + "\n[1 more byte of the reply left out]\n"},
+        {"a line end at 64 KiB", Fault::Status("/v1/publish/insert", 200, lineEndAtTheCap),
+         lineEndAtTheCap.substr(0, 65536) + "[10 more bytes of the reply left out]\n"},
+        {"3 MiB", Fault::Large("/v1/publish/insert", 3),
+         "\"" + std::string(65535, 'x') + "\n[3080192 more bytes of the reply left out]\n"},
+        {"an error status", Fault::Status("/v1/publish/insert", 500, text(70000)),
+         text(65536) + "\n[4464 more bytes of the reply left out]\n"},
+    };
+    const UploadRecord record = Image(L"echo.bmp", BitmapBytes(4, 4));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.ClearFaults();
+        server.AddFault(c.fault);
+        std::string written;
+        {
+            StreamCapture out(1);
+            client.Upload(record);
+            written = out.Text();
+        }
+        EXPECT_TRUE(written == c.written) << written.size() << " bytes written, not " << c.written.size() << "; ends "
+                                          << written.substr(written.size() - std::min<size_t>(written.size(), 60));
+    }
+}
+
+// The most of the process's memory that has been in RAM at once so far.
+SIZE_T PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
+// Past the first 64 KiB the reply is read and dropped, not kept: 128 MiB go through while the
+// process's memory grows by far less, and the upload counts.
+TEST_F(Upload, AReplyFarLargerThanTheCapIsNotKept) {
+    server.AddFault(Fault::Large("/v1/publish/insert", 128));
+    const UploadRecord record = Image(L"large.bmp", BitmapBytes(4, 4));
+    const SIZE_T before = PeakWorkingSet();
+    UploadOutcome outcome;
+    SIZE_T peak;
+    std::string written;
+    {
+        StreamCapture out(1);
+        outcome = client.Upload(record);
+        peak = PeakWorkingSet();  // before the capture is read back
+        written = out.Text();
+    }
+    EXPECT_EQ(outcome, UploadOutcome::Delivered);
+    EXPECT_LT(peak - before, SIZE_T{64} << 20);
+    EXPECT_TRUE(written == "\"" + std::string(65535, 'x') + "\n[134152192 more bytes of the reply left out]\n")
+        << written.size() << " bytes written";
 }
 
 TEST_F(Upload, ThreeImagesMakeThreePostsInOrder) {

@@ -27,6 +27,9 @@ public:
     bool Send(const std::string& bytes);
     // One reply (a 100 Continue counts as one); complete false on close or after timeoutMs.
     RawReply Read(int timeoutMs = 5000);
+    // The next n bytes after a reply's head, as for a body without a length; false when fewer
+    // came (close or timeoutMs without a byte).
+    bool ReadBytes(size_t n, std::string& out, int timeoutMs = 5000) { return Bytes(n, out, timeoutMs); }
     // True when the server closes the connection within timeoutMs (nothing else arriving first).
     bool ClosedWithin(int timeoutMs);
     // True when no byte and no close arrive within timeoutMs.

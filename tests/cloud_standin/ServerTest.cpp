@@ -387,6 +387,46 @@ TEST(StandinFaults, HoldOrDropTheConnection) {
     EXPECT_FALSE(trickled.Read(2000).complete);
 }
 
+// Replies without end: as fast as the client takes them, or a burst every period; no length, and
+// no end until the client closes or the server stops.
+TEST(StandinFaults, SendRepliesWithoutEnd) {
+    auto server = std::make_unique<Server>("");
+    server->AddFault(Fault::Endless("/endless"));
+    server->AddFault(Fault::Bursts("/bursts", 1000, 300, 1, 500));
+    auto expectHead = [](const RawReply& head, int status) {
+        EXPECT_EQ(head.status, status);
+        EXPECT_EQ(head.Header("Content-Length"), "");
+        EXPECT_EQ(head.Header("Transfer-Encoding"), "");
+        EXPECT_EQ(head.Header("Connection"), "close");
+    };
+
+    RawClient endless(server->Port());
+    ASSERT_TRUE(endless.Send(GetRequest("/endless")));
+    expectHead(endless.Read(), 200);
+    std::string body;
+    ASSERT_TRUE(endless.ReadBytes(16u << 20, body));
+    EXPECT_EQ(body.find_first_not_of('x'), std::string::npos);
+
+    RawClient bursts(server->Port());
+    const auto start = Clock::now();
+    ASSERT_TRUE(bursts.Send(GetRequest("/bursts")));
+    expectHead(bursts.Read(), 500);
+    // The third burst comes two periods after the first, and more follow.
+    body.clear();
+    ASSERT_TRUE(bursts.ReadBytes(3000, body));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2 * 300));
+    ASSERT_TRUE(bursts.ReadBytes(1000, body));
+    EXPECT_EQ(body.find_first_not_of('x'), std::string::npos);
+
+    // Stopping ends both.
+    server.reset();
+    for (RawClient* client : {&endless, &bursts}) {
+        std::string rest;
+        while (client->ReadBytes(64 * 1024, rest, 2000)) rest.clear();  // what was under way
+        EXPECT_TRUE(client->ClosedWithin(0));
+    }
+}
+
 TEST(StandinThreads, AnswersWhileATestThreadWaits) {
     Server server(cendra_standin::FixtureText("test"));
     std::vector<std::thread> clients;

@@ -381,7 +381,11 @@ struct BatchCase {
     std::function<void(Server&)> faults;
     std::vector<std::string> posted;  // images that reached the service, in order
     std::wstring box;                 // the "Upload Error" text
+    const char* limit = nullptr;      // the trace's words for the limit that ended it, when the row names it
 };
+
+// The trace line of the reply window, 3 s under ShortTimeouts.
+constexpr const char* kReplyWindow = "The reply did not end within 3000 ms after the request was sent";
 
 const BatchCase kBatches[] = {
     {"AServerErrorOnTheFirstStillSendsTheOthers",
@@ -419,6 +423,31 @@ const BatchCase kBatches[] = {
      [](Server& s) { s.AddFault(Fault::Slow("/v1/publish/insert", std::string(20, ' '), 500, 2)); },
      {"c.bmp", "a.bmp"},
      L"2 of 3 images could not be uploaded:\r\n\r\na.bmp\r\nb.bmp\r\n"},
+    // Every insert answered 200 with a body that never ends, at full speed: its reply has one
+    // window once the request is sent, as a stall has, rather than the total limit of the image
+    // (connect and window, 13 s here).
+    {"AnEndlessReplyEndsTheBatchAtTheFirstImage",
+     [](Server& s) { s.AddFault(Fault::Endless("/v1/publish/insert", 0)); },
+     {"c.bmp"},
+     L"3 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\na.bmp\r\nb.bmp\r\n",
+     kReplyWindow},
+    {"AnEndlessReplyOnTheSecondLeavesTheThirdUntried",
+     [](Server& s) { s.AddFault(Fault::Endless("/v1/publish/insert", 2)); },
+     {"c.bmp", "a.bmp"},
+     L"2 of 3 images could not be uploaded:\r\n\r\na.bmp\r\nb.bmp\r\n",
+     kReplyWindow},
+    // 48 KiB every third of the window (every 20 s of 60), without end: never below the floor for a
+    // window, and no better than a stall.
+    {"ReplyBurstsAboveTheFloorEndTheBatchAtTheFirstImage",
+     [](Server& s) { s.AddFault(Fault::Bursts("/v1/publish/insert", 48 * 1024, 1000, 0)); },
+     {"c.bmp"},
+     L"3 of 3 images could not be uploaded:\r\n\r\nc.bmp\r\na.bmp\r\nb.bmp\r\n",
+     kReplyWindow},
+    {"ReplyBurstsOnTheSecondLeaveTheThirdUntried",
+     [](Server& s) { s.AddFault(Fault::Bursts("/v1/publish/insert", 48 * 1024, 1000, 2)); },
+     {"c.bmp", "a.bmp"},
+     L"2 of 3 images could not be uploaded:\r\n\r\na.bmp\r\nb.bmp\r\n",
+     kReplyWindow},
 };
 
 class Batch : public Sending, public ::testing::WithParamInterface<BatchCase> {};
@@ -428,14 +457,22 @@ TEST_P(Batch, ImagesNotUploadedAreListedAndNothingLocalChanges) {
     WriteStills();
     const auto before = FolderBytes(Images());
     c.faults(server);
-    ShortTimeouts limits;  // a stall or a drip fails after about 3 s instead of a minute
+    ShortTimeouts limits;  // a stall, a drip or an endless reply fails after about 3 s instead of a minute
     Scripted<TestUpload> dlg(main.get());
     dlg.confirmScript = [](Scripted<TestConfirm>& confirm) { Click(confirm.m_hWnd, IDOK); };
     dlg.script = [&](Scripted<TestUpload>& d) {
         Mark(d, {L"c.bmp", L"a.bmp", L"b.bmp"});
         Click(d.m_hWnd, IDC_UPLOAD_SELECTED);
     };
-    EXPECT_EQ(dlg.DoModal(), 0);  // closes all the same
+    std::string trace;
+    {
+        StreamCapture err(2);  // the library's trace; the test's own messages go to stdout
+        EXPECT_EQ(dlg.DoModal(), 0);  // closes all the same
+        trace = err.Text();
+    }
+    if (c.limit) {
+        EXPECT_NE(trace.find(c.limit), std::string::npos) << trace;
+    }
     std::vector<std::string> posted;
     for (const Request& post : Posts()) posted.push_back(Part(post, "Image"));
     EXPECT_EQ(posted, c.posted);
