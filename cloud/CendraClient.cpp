@@ -2,6 +2,7 @@
 #include <curl/curl.h>
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 CendraTimeouts g_cendraTimeouts;
 
@@ -106,6 +107,19 @@ std::string ShapeEndoscopeType(std::string type) {
     return type;
 }
 
+CendraLocation BuildLocation(std::string name, std::vector<EndoscopeRecord> endoscopes) {
+    CendraLocation location;
+    location.name = std::move(name);
+    location.endoscopes = std::move(endoscopes);
+    // The models each type has listed so far: a search of its list per row was quadratic.
+    std::unordered_map<std::string, std::unordered_set<std::string>> seen;
+    for (const EndoscopeRecord& record : location.endoscopes) {
+        location.endoscopesByType[record.type].push_back(record);
+        if (seen[record.type].insert(record.model).second) location.modelsByType[record.type].push_back(record.model);
+    }
+    return location;
+}
+
 CendraClient::CendraClient(std::string url) : baseUrl(std::move(url)), session(std::make_unique<CendraSession>()) {}
 
 JsonTree CendraClient::GetJson(std::string url) {
@@ -148,17 +162,7 @@ void CendraClient::FetchLists() {
         for (const cJSON* row : ActiveRows(reply)) {
             const std::string name = StringMember(row, "location");
             session->locations.push_back(name);
-            CendraLocation location;
-            location.name = name;
-            location.endoscopes = FetchEndoscopes(name);
-            for (const EndoscopeRecord& record : location.endoscopes) {
-                location.endoscopesByType[record.type].push_back(record);
-                std::vector<std::string>& models = location.modelsByType[record.type];
-                if (std::find(models.begin(), models.end(), record.model) == models.end()) {
-                    models.push_back(record.model);
-                }
-            }
-            session->locationsByName.insert_or_assign(name, std::move(location));
+            session->locationsByName.insert_or_assign(name, BuildLocation(name, FetchEndoscopes(name)));
         }
     }
     {

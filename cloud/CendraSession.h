@@ -22,6 +22,10 @@ struct CendraLocation {
     std::vector<EndoscopeRecord> endoscopes;  // all Active rows of this location, in reply order
 };
 
+// The location as the login builds it from its rows (reply order): the per-type lists and each
+// type's distinct models, exact bytes, in time linear in the rows.
+CendraLocation BuildLocation(std::string name, std::vector<EndoscopeRecord> endoscopes);
+
 // Maps are keyed by exact bytes. Look up with find: operator[] would insert into the session.
 struct CendraSession {
     std::string id;                // the login reply's "velmoraId": last path segment of the lists

@@ -3,6 +3,8 @@
 #include "cloud/DialogLook.h"
 #include "res/CloudFormsResource.h"
 #include "ui/LumetraDlg.h"
+#include "ui/SortedListFill.h"
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -34,6 +36,22 @@ std::wstring ItemText(const CWnd* dlg, int id) {
     CString text;
     if (CWnd* item = dlg->GetDlgItem(id)) item->GetWindowText(text);
     return text.str();
+}
+
+// What entry index of Location, Endoscope Type or Model # stands for: the session's text it was
+// listed for, never its shown text converted back (which differs where the service's bytes are
+// not UTF-8); for a stored text that the dialog added itself, that text as UTF-8.
+std::string ListedText(const CComboBox& list, int index) {
+    if (const auto* text = static_cast<const std::string*>(EntryData(list, index))) return *text;
+    return WideToUtf8(EntryText(list, index));
+}
+
+// The first entry listed for text; -1 if none.
+int FindListed(const CComboBox& list, const std::string& text) {
+    const int count = list.GetCount();
+    for (int i = 0; i < count; ++i)
+        if (ListedText(list, i) == text) return i;
+    return -1;
 }
 
 template <typename Map>
@@ -79,7 +97,7 @@ const CendraSession* CEditImageDetailsCendraDlg::Session() const {
 const CendraLocation* CEditImageDetailsCendraDlg::SelectedLocation() const {
     const CendraSession* session = Session();
     if (!session) return nullptr;
-    return Find(session->locationsByName, WideToUtf8(SelectedText(m_locationCombo)));
+    return Find(session->locationsByName, ListedText(m_locationCombo, m_locationCombo.GetCurSel()));
 }
 
 BOOL CEditImageDetailsCendraDlg::OnInitDialog() {
@@ -149,9 +167,14 @@ BOOL CEditImageDetailsCendraDlg::OnInitDialog() {
 void CEditImageDetailsCendraDlg::FillAccountCombos() {
     const CendraSession* session = Session();
     if (!session) return;
-    for (const std::string& location : session->locations) m_locationCombo.AddString(Utf8ToWide(location).c_str());
-    for (const std::string& facility : session->facilities) m_facilityCombo.AddString(Utf8ToWide(facility).c_str());
-    for (const std::string& tester : session->testers) m_operatorCombo.AddString(Utf8ToWide(tester).c_str());
+    const std::pair<CComboBox*, const std::vector<std::string>*> lists[] = {
+        {&m_locationCombo, &session->locations}, {&m_facilityCombo, &session->facilities},
+        {&m_operatorCombo, &session->testers}};
+    for (const auto& [list, texts] : lists) {
+        SortedListFill fill(*list);
+        for (const std::string& text : *texts) fill.Add(text, &text);
+        fill.Commit();
+    }
     if (!session->facilities.empty()) m_facilityCombo.SetCurSel(0);
 }
 
@@ -163,14 +186,21 @@ void CEditImageDetailsCendraDlg::OnLocationChanged() {
     if (!location) return;
     m_currentLocation = location;
     m_modelCombo.AddString(L"");
-    bool first = true;
+    // The first type in the map's order is chosen and filtered by; the others are listed beside it.
+    SortedListFill types(m_endoscopeTypeCombo);
+    const std::string* first = nullptr;
     for (const auto& [type, records] : location->endoscopesByType) {
-        m_endoscopeTypeCombo.AddString(Utf8ToWide(type).c_str());
-        if (!first) continue;
-        first = false;
-        FilterByEndoscopeType(type);
-        // The only entry now; a sorted list keeps the selection on it as the later types come in.
-        m_endoscopeTypeCombo.SetCurSel(0);
+        types.Add(type, &type);
+        if (!first) first = &type;
+    }
+    types.Commit();
+    if (first) {
+        FilterByEndoscopeType(*first);
+        for (int i = 0; i < m_endoscopeTypeCombo.GetCount(); ++i) {
+            if (EntryData(m_endoscopeTypeCombo, i) != first) continue;
+            m_endoscopeTypeCombo.SetCurSel(i);
+            break;
+        }
     }
     m_modelCombo.SetCueBanner(L"Model #");
     m_modelCombo.SetCurSel(-1);
@@ -183,15 +213,15 @@ void CEditImageDetailsCendraDlg::FilterByEndoscopeType(const std::string& type) 
     if (!location) return;
     const std::vector<EndoscopeRecord>* records = Find(location->endoscopesByType, type);
     const std::vector<std::string>* models = Find(location->modelsByType, type);
+    SortedListFill serials(m_serialCombo), modelList(m_modelCombo);
     if (records) {
-        for (const EndoscopeRecord& record : *records) {
-            const int index = m_serialCombo.AddString(Utf8ToWide(record.serial).c_str());
-            if (index >= 0) m_serialCombo.SetItemDataPtr(index, const_cast<EndoscopeRecord*>(&record));
-        }
+        for (const EndoscopeRecord& record : *records) serials.Add(record.serial, &record);
     }
     if (models) {
-        for (const std::string& model : *models) m_modelCombo.AddString(Utf8ToWide(model).c_str());
+        for (const std::string& model : *models) modelList.Add(model, &model);
     }
+    serials.Commit();
+    modelList.Commit();
     if (!location->endoscopes.empty()) {
         m_serialCombo.SetCurSel(0);
         m_modelCombo.SetCurSel(0);
@@ -199,27 +229,22 @@ void CEditImageDetailsCendraDlg::FilterByEndoscopeType(const std::string& type) 
 }
 
 void CEditImageDetailsCendraDlg::OnEndoscopeTypeChanged() {
-    FilterByEndoscopeType(WideToUtf8(SelectedText(m_endoscopeTypeCombo)));
+    FilterByEndoscopeType(ListedText(m_endoscopeTypeCombo, m_endoscopeTypeCombo.GetCurSel()));
     m_modelCombo.SetCurSel(0);
     m_serialCombo.SetCurSel(0);
 }
 
 void CEditImageDetailsCendraDlg::OnSerialChanged() {
-    const int selected = m_serialCombo.GetCurSel();
-    if (selected < 0) return;
-    const DWORD_PTR data = m_serialCombo.GetItemData(selected);
-    if (data == 0 || data == static_cast<DWORD_PTR>(CB_ERR)) return;
-    const auto* record = reinterpret_cast<const EndoscopeRecord*>(data);
-    if (int type = FindExact(m_endoscopeTypeCombo, Utf8ToWide(record->type)); type >= 0)
-        m_endoscopeTypeCombo.SetCurSel(type);
-    if (int model = FindExact(m_modelCombo, Utf8ToWide(record->model)); model >= 0) m_modelCombo.SetCurSel(model);
+    const auto* record = static_cast<const EndoscopeRecord*>(EntryData(m_serialCombo, m_serialCombo.GetCurSel()));
+    if (!record) return;
+    if (int type = FindListed(m_endoscopeTypeCombo, record->type); type >= 0) m_endoscopeTypeCombo.SetCurSel(type);
+    if (int model = FindListed(m_modelCombo, record->model); model >= 0) m_modelCombo.SetCurSel(model);
 }
 
 void CEditImageDetailsCendraDlg::OnModelChanged() {
     const int selected = m_modelCombo.GetCurSel();
     if (selected < 0) return;
-    const std::wstring chosen = EntryText(m_modelCombo, selected);
-    if (chosen.empty()) {
+    if (EntryText(m_modelCombo, selected).empty()) {
         OnLocationChanged();
         m_modelCombo.SetCueBanner(L"Model #");
         m_modelCombo.SetCurSel(-1);
@@ -227,14 +252,17 @@ void CEditImageDetailsCendraDlg::OnModelChanged() {
     }
     m_endoscopeTypeCombo.ResetContent();
     m_serialCombo.ResetContent();
-    const std::string model = WideToUtf8(chosen);
+    const std::string model = ListedText(m_modelCombo, selected);
     if (m_currentLocation) {
+        SortedListFill types(m_endoscopeTypeCombo), serials(m_serialCombo);
+        std::unordered_set<std::string> typesListed;
         for (const EndoscopeRecord& record : m_currentLocation->endoscopes) {
             if (record.model != model) continue;
-            const std::wstring type = Utf8ToWide(record.type);
-            if (FindExact(m_endoscopeTypeCombo, type) < 0) m_endoscopeTypeCombo.AddString(type.c_str());
-            m_serialCombo.AddString(Utf8ToWide(record.serial).c_str());
+            if (typesListed.insert(record.type).second) types.Add(record.type, &record.type);
+            serials.Add(record.serial);
         }
+        types.Commit();
+        serials.Commit();
     }
     m_endoscopeTypeCombo.SetCurSel(0);
     m_serialCombo.SetCurSel(0);

@@ -2,7 +2,10 @@
 // sorted lists filled from the main dialog's logged-in session and narrowing one another, five
 // edits. "Save Details" writes the .meta file and then the main dialog's cache; "Cancel", Enter,
 // Esc and the close box write nothing. Modal on the UI thread: the session cannot change while it
-// is open, so pointers into it (the current location, Serial's item data) stay valid.
+// is open, so pointers into it (the current location, the lists' item data) stay valid. Entries
+// filled from the session carry the session's text as item data (Serial's from a type: the
+// record), and choices are looked up by it; the lists are filled as the main dialog's panel fills
+// its own (SortedListFill).
 #pragma once
 #include "cloud/Upload.h"
 #include "framework/Framework.h"

@@ -1,10 +1,17 @@
 // The test-details panel of the main dialog: seven sorted drop-down lists and two edits, filled
 // from the logged-in session, with the cascade between location, endoscope type, serial and
-// model. Holds no pointer into a session except the current location, which the dialog owns.
-// Texts convert between the session's UTF-8 and window text with CP_UTF8. UI thread only.
+// model. The session's UTF-8 is shown as Utf8ToWide gives it. For each list the panel keeps, by
+// position, a pointer to the session's text each entry shows, and a choice is looked up by that
+// text, never by converting the shown one back: a name that is not valid UTF-8 is shown with
+// U+FFFD and still finds its records. Only the panel adds to or empties its lists. The dialog
+// empties the panel before the session goes (every login and log-out changes the banner), so these
+// pointers, and the current location, which the dialog owns, stay valid while listed. UI thread
+// only.
 #pragma once
 #include "framework/Framework.h"
+#include <cstddef>
 #include <string>
+#include <vector>
 
 struct CendraSession;
 struct CendraLocation;
@@ -45,7 +52,19 @@ public:
 
 private:
     const CendraLocation* SelectedLocation(const CendraSession* session) const;
+    // The session's text entry index of list shows; null for the panel's own entries (the empty
+    // entries, Test Result's) and for no entry.
+    const std::string* SessionText(const CComboBox& list, int index) const;
+    // As SessionText, with the empty text for null.
+    const std::string& Listed(const CComboBox& list, int index) const;
+    // The list's place in m_listed.
+    size_t TableOf(const CComboBox& list) const;
+    // The list emptied, then holding text (a session's) and the empty entry, text chosen.
+    void ShowOnly(CComboBox& list, const std::string& text);
 
     TestDetailsControls m_c;
     CendraLocation*& m_currentLocation;
+    // Per list, Facility to Operator in the order of TestDetailsControls, then one that stays
+    // empty for Test Result: the session's text of each entry, by position (null: the panel's own).
+    std::vector<const void*> m_listed[7];
 };

@@ -442,4 +442,55 @@ TEST_F(ImageDetails, ASaveAroundTheMetaBoundIsReadBackWholeOrRefusedWithTheOldFi
     }
 }
 
+// A location, type, serial and model whose bytes are no UTF-8: listed with U+FFFD, found by what
+// was listed.
+const char kNoUtf8Account[] = R"({
+  "accounts": [{"username": "tech", "password": "pw",
+                "reply": {"username": "tech", "organizationCode": "ORG", "velmoraId": "V3"}}],
+  "organisations": {"V3": {
+    "locations": [{"location": "Endo )" "\xFF" R"(", "status": "Active"}],
+    "endoscopes": [{"location": "Endo )" "\xFF" R"(", "endoscope": "Rigid)" "\xFE" R"(", "serial": "S)" "\xFF" R"(",
+                    "model": "M)" "\xFF" R"(", "status": "Active"}]
+  }}
+})";
+
+TEST_F(ImageDetails, ANameThatIsNoUtf8FindsItsEndoscopes) {
+    Server service{kNoUtf8Account};
+    CendraClient account{service.BaseUrl()};
+    account.Login("tech", "pw");
+    ASSERT_TRUE(account.IsLoggedIn());
+    main.m_client = &account;
+    struct Choice {
+        int id;
+        const wchar_t* text;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Choice> choices;
+        ListState type, serial, model;
+    };
+    const Case cases[] = {
+        {"as opened", {}, {{L"", L"Rigid\xFFFD"}, L""}, {{L"", L"S\xFFFD"}, L""}, {{L"", L"M\xFFFD"}, L""}},
+        {"type", {{IDC_DETAILS_ENDOSCOPE_TYPE, L"Rigid\xFFFD"}},
+         {{L"", L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD"}, L"S\xFFFD"}, {{L"M\xFFFD"}, L"M\xFFFD"}},
+        {"model", {{IDC_DETAILS_MODEL, L"M\xFFFD"}},
+         {{L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD"}, L"S\xFFFD"}, {{L"", L"M\xFFFD"}, L"M\xFFFD"}},
+        {"serial", {{IDC_DETAILS_SERIAL, L"S\xFFFD"}},
+         {{L"", L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"", L"S\xFFFD"}, L"S\xFFFD"}, {{L"", L"M\xFFFD"}, L"M\xFFFD"}},
+    };
+    ImageMetadata record;
+    record.location = L"Endo \xFFFD";  // as a capture stored the listed name
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestDetailsDlg dlg(&main, record, Item());
+        ASSERT_TRUE(dlg.Create(IDD_EDIT_IMAGE_DETAILS));
+        for (const Choice& choice : c.choices) ChooseText(dlg.m_hWnd, choice.id, choice.text);
+        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_LOCATION), (ListState{{L"Endo \xFFFD"}, L"Endo \xFFFD"}));
+        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_ENDOSCOPE_TYPE), c.type);
+        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_SERIAL), c.serial);
+        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_MODEL), c.model);
+        dlg.DestroyWindow();
+    }
+}
+
 }  // namespace

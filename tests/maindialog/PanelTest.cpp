@@ -6,6 +6,7 @@
 #include "res/resource.h"
 #include "standins/cloud/CendraStandin.h"
 #include "tests/maindialog/MainDialogFixture.h"
+#include "ui/SortedListFill.h"
 #include "ui/StillImage.h"
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,8 @@
 namespace {
 
 // Endoscopes of the cascade: two share model M1, one type has a single record; "m2" and "M2"
-// differ in case only.
+// differ in case only. "Endo \xFF" is no UTF-8, nor are the type, serial and model of its one
+// endoscope. "Cases" holds models that differ in letter case only, or also in an accent.
 const char kFixture[] = R"({
   "accounts": [{"username": "op", "password": "pw",
                 "reply": {"username": "Op", "organizationCode": "O", "velmoraId": "P1"}},
@@ -22,13 +24,23 @@ const char kFixture[] = R"({
   "organisations": {
     "P1": {
       "locations": [{"location": "Main", "status": "Active"}, {"location": "Z\u00fcrich", "status": "Active"},
-                    {"location": "Empty", "status": "Active"}],
+                    {"location": "Empty", "status": "Active"}, {"location": "Endo )" "\xFF" R"(", "status": "Active"},
+                    {"location": "Cases", "status": "Active"}],
       "endoscopes": [
         {"location": "Main", "endoscope": "Flexible", "serial": "S1", "model": "M1", "status": "Active"},
         {"location": "Main", "endoscope": "Rigid", "serial": "S2", "model": "M1", "status": "Active"},
         {"location": "Main", "endoscope": "Rigid", "serial": "S3", "model": "M2", "status": "Active"},
         {"location": "Main", "endoscope": "Rigid", "serial": "S4", "model": "m2", "status": "Active"},
-        {"location": "Z\u00fcrich", "endoscope": "Flexible", "serial": "Z1", "model": "ZM", "status": "Active"}],
+        {"location": "Z\u00fcrich", "endoscope": "Flexible", "serial": "Z1", "model": "ZM", "status": "Active"},
+        {"location": "Endo )" "\xFF" R"(", "endoscope": "Rigid)" "\xFE" R"(", "serial": "S)" "\xFF" R"(",
+         "model": "M)" "\xFF\xFF" R"(", "status": "Active"},
+        {"location": "Cases", "endoscope": "Flexible", "serial": "C1", "model": "\u00e9x", "status": "Active"},
+        {"location": "Cases", "endoscope": "Flexible", "serial": "C2", "model": "\u00c9X", "status": "Active"},
+        {"location": "Cases", "endoscope": "Flexible", "serial": "C3", "model": "Ee", "status": "Active"},
+        {"location": "Cases", "endoscope": "Flexible", "serial": "C4", "model": "\u00c9e", "status": "Active"},
+        {"location": "Cases", "endoscope": "Flexible", "serial": "C5", "model": "zz9", "status": "Active"},
+        {"location": "Cases", "endoscope": "Flexible", "serial": "C6", "model": "ZZ9", "status": "Active"},
+        {"location": "Cases", "endoscope": "Flexible", "serial": "C7", "model": "Zz9", "status": "Active"}],
       "facilities": [{"nameFacility": "South", "status": "Active"}, {"nameFacility": "North", "status": "Active"}],
       "testers": [{"first": "Ann", "last": "Lee", "status": "Active"}]
     },
@@ -115,7 +127,8 @@ protected:
 TEST_F(Panel, AfterTheLoginOnlyTheFacilityIsChosen) {
     EXPECT_EQ(Items(dlg->m_facilityCombo), (std::vector<std::wstring>{L"North", L"South"}));
     EXPECT_EQ(Selected(dlg->m_facilityCombo), L"North");
-    EXPECT_EQ(Items(dlg->m_locationCombo), (std::vector<std::wstring>{L"Empty", L"Main", L"Z\u00FCrich"}));
+    EXPECT_EQ(Items(dlg->m_locationCombo),
+              (std::vector<std::wstring>{L"Cases", L"Empty", L"Endo \xFFFD", L"Main", L"Z\u00FCrich"}));
     EXPECT_EQ(Items(dlg->m_operatorCombo), (std::vector<std::wstring>{L"Ann Lee"}));
     EXPECT_EQ(Items(dlg->m_testResultCombo), (std::vector<std::wstring>{L"Fail", L"Pass"}));
     for (CComboBox* list : {&dlg->m_locationCombo, &dlg->m_operatorCombo, &dlg->m_testResultCombo,
@@ -181,12 +194,48 @@ TEST_F(Panel, TheCascadeNarrowsAndRestores) {
     EXPECT_EQ(dlg->m_currentLocation->name, "Empty");
 }
 
-TEST_F(Panel, ServiceTextShowsAndLooksUpAsUtf8) {
-    Pick(dlg->m_locationCombo, L"Z\u00FCrich");
-    EXPECT_EQ(Selected(dlg->m_locationCombo), L"Z\u00FCrich");
-    ASSERT_NE(dlg->m_currentLocation, nullptr);
-    EXPECT_EQ(dlg->m_currentLocation->name, "Z\xC3\xBCrich");
-    EXPECT_EQ(Items(dlg->m_serialCombo), (std::vector<std::wstring>{L"", L"Z1"}));
+// A choice is looked up by the session's text it was listed for: bytes that are no UTF-8 show as
+// U+FFFD and still find their records, down the cascade. Models listed once are those the list's
+// own exact search takes as the same: letter case does not count, accents do.
+TEST_F(Panel, ServiceTextShowsAndLooksUpByWhatWasListed) {
+    using L = std::vector<std::wstring>;
+    struct Case {
+        const char* what;
+        const wchar_t* location;
+        const char* name;  // the session's bytes
+        L types, serials, models;
+        const wchar_t* pick;  // then chosen in Serial: what Endoscope Type and Model # show
+        const wchar_t *type, *model;
+    } const cases[] = {
+        {"UTF-8", L"Z\u00FCrich", "Z\xC3\xBCrich", {L"", L"Flexible"}, {L"", L"Z1"}, {L"", L"ZM"}, L"Z1", L"Flexible",
+         L"ZM"},
+        {"no UTF-8", L"Endo \xFFFD", "Endo \xFF", {L"", L"Rigid\xFFFD"}, {L"", L"S\xFFFD"}, {L"", L"M\xFFFD\xFFFD"},
+         L"S\xFFFD", L"Rigid\xFFFD", L"M\xFFFD\xFFFD"},
+        {"models by case", L"Cases", "Cases", {L"", L"Flexible"}, {L"", L"C1", L"C2", L"C3", L"C4", L"C5", L"C6", L"C7"},
+         {L"", L"Ee", L"\u00C9e", L"\u00E9x", L"zz9"}, L"C6", L"Flexible", L"ZZ9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Pick(dlg->m_locationCombo, c.location);
+        EXPECT_EQ(Selected(dlg->m_locationCombo), c.location);
+        ASSERT_NE(dlg->m_currentLocation, nullptr);
+        EXPECT_EQ(dlg->m_currentLocation->name, c.name);
+        EXPECT_EQ(Items(dlg->m_endoscopeTypeCombo), c.types);
+        EXPECT_EQ(Items(dlg->m_serialCombo), c.serials);
+        EXPECT_EQ(Items(dlg->m_modelCombo), c.models);
+        Pick(dlg->m_serialCombo, c.pick);
+        EXPECT_EQ(Selected(dlg->m_endoscopeTypeCombo), c.type);
+        EXPECT_EQ(Selected(dlg->m_modelCombo), c.model);
+        // The model brings its endoscope back; the type its serial and model.
+        Pick(dlg->m_modelCombo, c.model);
+        EXPECT_EQ(Selected(dlg->m_serialCombo), c.pick);
+        Pick(dlg->m_endoscopeTypeCombo, 0);
+        Pick(dlg->m_endoscopeTypeCombo, c.type);
+        if (c.serials.size() == 2) {
+            EXPECT_EQ(Selected(dlg->m_serialCombo), c.pick);
+            EXPECT_EQ(Selected(dlg->m_modelCombo), c.model);
+        }
+    }
 }
 
 TEST_F(Panel, TheBannerEmptiesEveryListAndBothEdits) {
@@ -300,6 +349,54 @@ TEST_F(Panel, AStillWhoseDetailsAreTooLargeForItsMetaIsRefusedWithNothingLeft) {
                 EXPECT_EQ(dlg->m_referenceDisplay.bitmap, nullptr);
             }
             dlg->m_facilityCombo.DeleteString(entry);
+        }
+    }
+}
+
+// A sorted drop-down list of the panel's style, alone, destroyed with the object.
+struct LoneList {
+    LoneList() {
+        list.Attach(::CreateWindowExW(0, L"ComboBox", L"", CBS_DROPDOWNLIST | CBS_SORT | CBS_HASSTRINGS | WS_VSCROLL, 0, 0,
+                                      100, 200, nullptr, nullptr, nullptr, nullptr));
+    }
+    ~LoneList() { ::DestroyWindow(list.Detach()); }
+    CComboBox list;
+};
+
+// The shared fill puts each entry where CB_ADDSTRING would, and AddOnce leaves out what
+// CB_FINDSTRINGEXACT would find listed: both by the list's own comparison, not by the bytes. Each
+// entry's data is its own text.
+TEST(SortedListFill, ListsAsTheListsOwnComparisonDoes) {
+    const std::vector<std::string> texts = {
+        "beta", "Alpha", "alpha2", "\xC3\x84rger", "Arger", "a-b", "ab", "a b", "10", "9", "zeta",
+        "Z\xC3\xBCrich", "Zurich", "M\xFF", "co-op", "coop", "Beta", "x\xC3\x9F", "xss", "ALPHA2", "\xC3\xA4rger"};
+    for (bool once : {false, true}) {
+        SCOPED_TRACE(once ? "once" : "all");
+        LoneList filled, added, itemData;
+        std::vector<const void*> table;
+        {
+            SortedListFill fill(filled.list, &table), withData(itemData.list);
+            for (const std::string& text : texts) {
+                if (once) {
+                    fill.AddOnce(text, &text);
+                    withData.AddOnce(text, &text);
+                } else {
+                    fill.Add(text, &text);
+                    withData.Add(text, &text);
+                }
+            }
+        }
+        for (const std::string& text : texts) {
+            const std::wstring wide = Utf8ToWide(text);
+            if (!once || added.list.FindStringExact(-1, wide.c_str()) == CB_ERR) added.list.AddString(wide.c_str());
+        }
+        const std::vector<std::wstring> entries = Items(added.list);
+        EXPECT_EQ(Items(filled.list), entries);
+        EXPECT_EQ(Items(itemData.list), entries);
+        ASSERT_EQ(table.size(), entries.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(Utf8ToWide(*static_cast<const std::string*>(table[i])), entries[i]) << i;
+            EXPECT_EQ(EntryData(itemData.list, static_cast<int>(i)), table[i]) << i;
         }
     }
 }
