@@ -269,14 +269,16 @@ bool FK40Device::HasPicture() {
 }
 
 VideoFrame* FK40Device::CopyFrame(unsigned* seen) {
-    // Allocated before the lock, which the worker's swap waits for.
+    {
+        // Asked at every update: nothing is allocated when there is nothing to copy.
+        CSingleLock lock(&m_frameLock, TRUE);
+        if (!PictureIsLive() || (seen && *seen == m_delivered)) return nullptr;
+    }
+    // Allocated outside the lock, which the worker's swap waits for.
     std::unique_ptr<VideoFrame[]> copy(new VideoFrame[m_bgrSize]);
     CSingleLock lock(&m_frameLock, TRUE);
     if (!PictureIsLive()) return nullptr;
-    if (seen) {
-        if (*seen == m_delivered) return nullptr;
-        *seen = m_delivered;
-    }
+    if (seen) *seen = m_delivered;
     std::memcpy(copy.get(), m_front ? m_bufferB : m_bufferA, m_bgrSize);
     return copy.release();
 }
