@@ -1,11 +1,12 @@
-// Which devices the program finds and uses: none, a webcam that cannot be set up, webcams alone,
-// one it cannot show, and one that is unplugged while it is shown, alone or beside another. Each run has the virtual
-// webcams to itself.
+// Which devices the program finds and uses: none, a webcam that cannot be set up or a camera whose
+// library never answers its start, webcams alone, one it cannot show, and one that is unplugged while
+// it is shown, alone or beside another. Each run has the virtual webcams to itself.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
 #include "standins/fk40/LycStandin.h"
 #include "tests/e2e/Scenario.h"
+#include "video/LycApi.h"
 
 using namespace e2e;
 
@@ -45,40 +46,82 @@ std::wstring NextStill(Window dialog) {
     return ImagesFolder() + L"\\" + added[0];
 }
 
-
-TEST(Devices, NoDeviceAtAllEndsTheProgramAfterOneMessage) {
+RunOptions NoWebcam() {
     RunOptions options;
     options.webcams = std::vector<Webcam>{};  // nobody's
-    App app(options);
-    Window box = app.WaitForMessageBox(L"No Devices Found");
-    EXPECT_EQ(App::MessageBoxText(box), L"No video devices detected. Please connect a device and restart Lumetra.");
-    Sleep(500);  // another box would be there by now
-    std::vector<Window> shown = app.Windows({L"#32770", L""});
-    EXPECT_EQ(shown.size(), 1u) << app.Describe();
-    app.DismissMessageBox(L"No Devices Found");
-    ASSERT_TRUE(app.WaitForExit()) << app.Describe();
-    EXPECT_EQ(app.ExitCode(), 1u);
+    return options;
 }
 
-TEST(Devices, AWebcamThatCannotBeSetUpIsNamedAndTheCameraShown) {
-    RunOptions options = WebcamRun({{L"broken", L"YUY2 160x120", true}});
+// The camera's library beside the program, its LYC_Init never returning: the program gives up on it
+// after a while.
+RunOptions WithCameraThatNeverStarts(RunOptions options) {
     options.camera = true;
-    App app(options);
-    Window box = app.WaitForMessageBox(L"Device Error");
-    std::vector<std::wstring> lines = Lines(App::MessageBoxText(box));
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines.front(), kDeviceErrorHeading);
-    EXPECT_EQ(lines.back(), kDeviceErrorEnd);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), app.WebcamName(L"broken")), 1)
-        << testing::PrintToString(lines);
-    app.DismissMessageBox(L"Device Error");
-    Window dialog = app.WaitForWindow(kMainDialog);
-    Sleep(500);
-    EXPECT_FALSE(app.FindWindow({L"#32770", L"Device Error"})) << "a second box";
-    EXPECT_TRUE(Streams(dialog.ChildOrThrow(kLiveView)));
-    Bitmap still;
-    EXPECT_TRUE(ParseBitmap(ReadBytes(NextStill(dialog)), &still));
-    EXPECT_EQ(still.width, 202) << "not the camera's";
+    options.environment[L"" LYC_STANDIN_HANG] = L"LYC_Init";
+    return options;
+}
+
+TEST(Devices, NoDeviceAtAllEndsTheProgramAfterOneMessage) {
+    const struct Case {
+        const char* name;
+        RunOptions options;
+    } cases[] = {
+        {"no device", NoWebcam()},
+        {"a camera whose start never returns", WithCameraThatNeverStarts(NoWebcam())},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        App app(c.options);
+        Window box = app.WaitForMessageBox(L"No Devices Found");
+        EXPECT_EQ(App::MessageBoxText(box), L"No video devices detected. Please connect a device and restart Lumetra.");
+        Sleep(500);  // another box would be there by now
+        std::vector<Window> shown = app.Windows({L"#32770", L""});
+        EXPECT_EQ(shown.size(), 1u) << app.Describe();
+        app.DismissMessageBox(L"No Devices Found");
+        ASSERT_TRUE(app.WaitForExit()) << app.Describe();
+        EXPECT_EQ(app.ExitCode(), 1u);
+    }
+}
+
+// A device that fails at start is named in one box, and the one that works is shown.
+TEST(Devices, ADeviceThatCannotBeSetUpIsNamedAndTheOtherShown) {
+    const struct Case {
+        const char* name;
+        RunOptions options;
+        bool cameraFails;  // else the webcam
+    } cases[] = {
+        {"a webcam that cannot be set up", WebcamRun({{L"broken", L"YUY2 160x120", true}}), false},
+        {"a camera whose start never returns", WithCameraThatNeverStarts(WebcamRun({{L"only", L"YUY2 160x120", false}})),
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunOptions options = c.options;
+        options.camera = true;
+        App app(options);
+        Window box = app.WaitForMessageBox(L"Device Error");
+        std::vector<std::wstring> lines = Lines(App::MessageBoxText(box));
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines.front(), kDeviceErrorHeading);
+        EXPECT_EQ(lines.back(), kDeviceErrorEnd);
+        const std::wstring failed = c.cameraFails ? L"40K USB Video Device" : app.WebcamName(L"broken");
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), failed), 1) << testing::PrintToString(lines);
+        app.DismissMessageBox(L"Device Error");
+        Window dialog = app.WaitForWindow(kMainDialog);
+        Sleep(500);
+        EXPECT_FALSE(app.FindWindow({L"#32770", L"Device Error"})) << "a second box";
+        Window live = dialog.ChildOrThrow(kLiveView);
+        EXPECT_TRUE(Streams(live));
+        if (c.cameraFails) {
+            EXPECT_TRUE(ShowsWebcam(live));
+        }
+        Bitmap still;
+        EXPECT_TRUE(ParseBitmap(ReadBytes(NextStill(dialog)), &still));
+        if (c.cameraFails) {
+            EXPECT_TRUE(WebcamFrameNumber(still).has_value()) << "not the webcam's";
+        } else {
+            EXPECT_EQ(still.width, kLycWidth) << "not the camera's";
+        }
+    }
 }
 
 TEST(Devices, AWebcamAloneGivesUprightFramesOfItsSequence) {
@@ -125,18 +168,6 @@ TEST(Devices, AWebcamOfMotionJpegOnlyRunsButCannotCaptureWithoutADecoder) {
     EXPECT_EQ(app.DismissMessageBox(L"Capture Error"), kCaptureErrorText);
     EXPECT_TRUE(FileNames(ImagesFolder()).empty()) << testing::PrintToString(FileNames(ImagesFolder()));
     EXPECT_TRUE(app.Running()) << app.Describe();
-}
-
-// Every screen pixel of the live view is black now or within a little while.
-testing::AssertionResult TurnsBlack(const Window& live) {
-    Picture shown;
-    auto black = [&] {
-        shown = live.ScreenPixels();
-        return !shown.pixels.empty() && shown.Count([](COLORREF p) { return p == RGB(0, 0, 0); }) == shown.pixels.size();
-    };
-    if (WaitUntil(black, 10s))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "the live view shows a picture: " << testing::PrintToString(shown);
 }
 
 // Choosing the device in Settings, as the operator does.

@@ -20,9 +20,6 @@ namespace {
 
 const WindowQuery kSettings{L"#32770", L"Settings"};
 
-const std::wstring kRecordingNotice = L"      Recording...     ";
-const std::wstring kNoticeGone(66, L' ');
-
 // A recording's name is <14 digits>_<prefix>_<n><extension>, as a still's with its own extension.
 std::optional<int> RecordingIndex(const std::wstring& name, const std::wstring& prefix, const std::wstring& extension) {
     if (!EndsWith(name, extension))
@@ -42,47 +39,6 @@ std::vector<std::wstring> Added(const std::vector<std::wstring>& before, const s
     std::vector<std::wstring> added;
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
     return added;
-}
-
-// The capture controls as the operator sees them.
-struct CaptureControls {
-    std::wstring caption, status;
-    bool videoEnabled = false, imageEnabled = false;
-    bool red = false;  // most of the button's face is RGB(255, 0, 0)
-};
-
-CaptureControls ControlsOf(const Window& dialog, bool lookAtColour) {
-    CaptureControls c;
-    Window video = dialog.ChildOrThrow(kCaptureVideo);
-    c.caption = video.Text();
-    c.status = dialog.ChildOrThrow(kStatus).Text();
-    c.videoEnabled = video.Enabled();
-    c.imageEnabled = dialog.ChildOrThrow(kCaptureImage).Enabled();
-    if (lookAtColour) {
-        Picture face = video.ScreenPixels();
-        c.red = face.Count([](COLORREF p) { return p == RGB(255, 0, 0); }) > face.pixels.size() / 2;
-    }
-    return c;
-}
-
-// Whether the controls show a recording (or none) now or within a little while. A modal dialog of
-// the program's stays above the main window, so with one open the colour is not looked at.
-testing::AssertionResult ShowsRecording(const Window& dialog, bool recording, bool lookAtColour = true) {
-    CaptureControls c;
-    auto shows = [&] {
-        c = ControlsOf(dialog, lookAtColour);
-        bool colour = !lookAtColour || c.red == recording;
-        if (recording)
-            return c.caption == L"Stop Capture" && c.status == kRecordingNotice && c.videoEnabled && !c.imageEnabled &&
-                   colour;
-        return c.caption == L"Capture Video" && c.status == kNoticeGone && c.videoEnabled && c.imageEnabled && colour;
-    };
-    if (WaitUntil(shows, 10s))
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "caption \"" << Narrow(c.caption) << "\", status \"" << Narrow(c.status)
-                                       << "\", Capture Video " << (c.videoEnabled ? "enabled" : "disabled")
-                                       << ", Capture Image " << (c.imageEnabled ? "enabled" : "disabled")
-                                       << (lookAtColour ? (c.red ? ", red" : ", not red") : "");
 }
 
 // The FK40 stand-in's uniform picture, at these 12-bit samples.

@@ -19,7 +19,49 @@ std::string Chunks(const std::string& f, size_t end) {
     return list;
 }
 
+const std::wstring kRecordingNotice = L"      Recording...     ";
+const std::wstring kNoticeGone(66, L' ');
+
+// The capture controls as the operator sees them.
+struct CaptureControls {
+    std::wstring caption, status;
+    bool videoEnabled = false, imageEnabled = false;
+    bool red = false;  // most of the button's face is RGB(255, 0, 0)
+};
+
+CaptureControls ControlsOf(const Window& dialog, bool lookAtColour) {
+    CaptureControls c;
+    Window video = dialog.ChildOrThrow(kCaptureVideo);
+    c.caption = video.Text();
+    c.status = dialog.ChildOrThrow(kStatus).Text();
+    c.videoEnabled = video.Enabled();
+    c.imageEnabled = dialog.ChildOrThrow(kCaptureImage).Enabled();
+    if (lookAtColour) {
+        Picture face = video.ScreenPixels();
+        c.red = face.Count([](COLORREF p) { return p == RGB(255, 0, 0); }) > face.pixels.size() / 2;
+    }
+    return c;
+}
+
 }  // namespace
+
+testing::AssertionResult ShowsRecording(const Window& dialog, bool recording, bool lookAtColour) {
+    CaptureControls c;
+    auto shows = [&] {
+        c = ControlsOf(dialog, lookAtColour);
+        bool colour = !lookAtColour || c.red == recording;
+        if (recording)
+            return c.caption == L"Stop Capture" && c.status == kRecordingNotice && c.videoEnabled && !c.imageEnabled &&
+                   colour;
+        return c.caption == L"Capture Video" && c.status == kNoticeGone && c.videoEnabled && c.imageEnabled && colour;
+    };
+    if (WaitUntil(shows, 10s))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "caption \"" << Narrow(c.caption) << "\", status \"" << Narrow(c.status)
+                                       << "\", Capture Video " << (c.videoEnabled ? "enabled" : "disabled")
+                                       << ", Capture Image " << (c.imageEnabled ? "enabled" : "disabled")
+                                       << (lookAtColour ? (c.red ? ", red" : ", not red") : "");
+}
 
 bool EndsWith(const std::wstring& name, const std::wstring& end) {
     return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;

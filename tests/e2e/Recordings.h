@@ -1,4 +1,5 @@
-// What the recording scenarios read back from the files the program wrote.
+// What the recording scenarios read back from the files the program wrote, and the capture
+// controls as they show a recording.
 #pragma once
 #include <gtest/gtest.h>
 #include <cstdint>
@@ -7,6 +8,12 @@
 #include "tests/e2e/Scenario.h"
 
 namespace e2e {
+
+// Whether the controls show a recording (or none) now or within a little while: the video button's
+// caption, the status line, which capture buttons are enabled, and unless `lookAtColour` is false
+// the video button's red face while recording. A modal dialog of the program's stays above the main
+// window, so with one open the colour is not looked at.
+testing::AssertionResult ShowsRecording(const Window& dialog, bool recording, bool lookAtColour = true);
 
 bool EndsWith(const std::wstring& name, const std::wstring& end);
 // The bytes at `at` are the MPEG start code 00 00 01 `code`.

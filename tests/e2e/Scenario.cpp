@@ -109,6 +109,17 @@ testing::AssertionResult Streams(const Window& live) {
     return testing::AssertionFailure() << "no moving picture: " << testing::PrintToString(later);
 }
 
+testing::AssertionResult TurnsBlack(const Window& live, Duration timeout) {
+    Picture shown;
+    auto black = [&] {
+        shown = live.ScreenPixels();
+        return !shown.pixels.empty() && shown.Count([](COLORREF p) { return p == RGB(0, 0, 0); }) == shown.pixels.size();
+    };
+    if (WaitUntil(black, timeout))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the live view shows a picture: " << testing::PrintToString(shown);
+}
+
 testing::AssertionResult ShowsWebcam(const Window& live) {
     auto colours = [](const Picture& p) {
         std::vector<COLORREF> sorted = p.pixels;

@@ -85,6 +85,8 @@ void PressSpace(const App& app);
 // whose first frame has not come yet was painted, and it changes. A still taken after it is a
 // frame of the device.
 testing::AssertionResult Streams(const Window& live);
+// Every screen pixel of the live view is black now or within `timeout`.
+testing::AssertionResult TurnsBlack(const Window& live, Duration timeout = 10s);
 // The live view shows a frame of the virtual webcam: its frames have hundreds of colours, where the
 // black of a source whose first sample has not come yet, or a background not painted over, has a
 // few. A webcam may take seconds to deliver that sample on a loaded machine, so a still taken
