@@ -55,7 +55,7 @@ void CEditImageCendraDlg::ShowImageDetails(int row) {
     };
     for (const auto& [id, text] : shown)
         if (!::GetDlgItem(m_hWnd, id)) return;
-    for (const auto& [id, text] : shown) SetDlgItemText(id, text->c_str());
+    for (const auto& [id, text] : shown) SetDlgItemText(id, ShownText(*text).c_str());
 }
 
 void CEditImageCendraDlg::EditDetails(const ImageMetadata& metadata, const UploadItem& item) {

@@ -15,43 +15,10 @@ std::wstring EntryText(const CComboBox& list, int index) {
     return text.str();
 }
 
-// The selected entry's text; empty when none is selected.
-std::wstring SelectedText(const CComboBox& list) { return EntryText(list, list.GetCurSel()); }
-
-// The first entry equal to text, case included (CB_FINDSTRINGEXACT would ignore case); -1 if none.
-int FindExact(const CComboBox& list, const std::wstring& text) {
-    const int count = list.GetCount();
-    for (int i = 0; i < count; ++i)
-        if (EntryText(list, i) == text) return i;
-    return -1;
-}
-
-void FindOrAdd(CComboBox& list, const std::wstring& text) {
-    int index = FindExact(list, text);
-    if (index < 0) index = list.AddString(text.c_str());
-    list.SetCurSel(index);
-}
-
 std::wstring ItemText(const CWnd* dlg, int id) {
     CString text;
     if (CWnd* item = dlg->GetDlgItem(id)) item->GetWindowText(text);
     return text.str();
-}
-
-// What entry index of Location, Endoscope Type or Model # stands for: the session's text it was
-// listed for, never its shown text converted back (which differs where the service's bytes are
-// not UTF-8); for a stored text that the dialog added itself, that text as UTF-8.
-std::string ListedText(const CComboBox& list, int index) {
-    if (const auto* text = static_cast<const std::string*>(EntryData(list, index))) return *text;
-    return WideToUtf8(EntryText(list, index));
-}
-
-// The first entry listed for text; -1 if none.
-int FindListed(const CComboBox& list, const std::string& text) {
-    const int count = list.GetCount();
-    for (int i = 0; i < count; ++i)
-        if (ListedText(list, i) == text) return i;
-    return -1;
 }
 
 template <typename Map>
@@ -97,7 +64,63 @@ const CendraSession* CEditImageDetailsCendraDlg::Session() const {
 const CendraLocation* CEditImageDetailsCendraDlg::SelectedLocation() const {
     const CendraSession* session = Session();
     if (!session) return nullptr;
-    return Find(session->locationsByName, ListedText(m_locationCombo, m_locationCombo.GetCurSel()));
+    return Find(session->locationsByName, ListedBytes(m_locationCombo, m_locationCombo.GetCurSel()));
+}
+
+std::string CEditImageDetailsCendraDlg::ListedBytes(const CComboBox& list, int index) const {
+    const void* data = EntryData(list, index);
+    if (!data) return WideToUtf8(EntryText(list, index));
+    if (const std::string* stored = Stored(data)) return *stored;
+    if (&list == &m_serialCombo) return static_cast<const EndoscopeRecord*>(data)->serial;
+    return *static_cast<const std::string*>(data);
+}
+
+const std::string* CEditImageDetailsCendraDlg::Stored(const void* data) const {
+    for (const std::string& stored : m_stored)
+        if (&stored == data) return &stored;
+    return nullptr;
+}
+
+const EndoscopeRecord* CEditImageDetailsCendraDlg::SerialRecord(int index) const {
+    const void* data = EntryData(m_serialCombo, index);
+    if (!data || m_serialsByModel || Stored(data)) return nullptr;
+    return static_cast<const EndoscopeRecord*>(data);
+}
+
+int CEditImageDetailsCendraDlg::FindListed(const CComboBox& list, const std::string& bytes) const {
+    const int count = list.GetCount();
+    for (int i = 0; i < count; ++i)
+        if (ListedBytes(list, i) == bytes) return i;
+    return -1;
+}
+
+int CEditImageDetailsCendraDlg::FindStored(const CComboBox& list, const std::wstring& stored) const {
+    if (int found = FindListed(list, WideToUtf8(stored)); found >= 0) return found;
+    // A record captured before the service's bytes were kept holds U+FFFD in their place, as the
+    // entry shows them.
+    if (stored.find(L'\xFFFD') == std::wstring::npos) return -1;
+    const int count = list.GetCount();
+    for (int i = 0; i < count; ++i)
+        if (EntryText(list, i) == stored) return i;
+    return -1;
+}
+
+int CEditImageDetailsCendraDlg::AddStored(CComboBox& list, const std::wstring& stored) {
+    m_stored.push_back(WideToUtf8(stored));
+    const int index = list.AddString(ShownText(stored).c_str());
+    if (index >= 0) list.SetItemDataPtr(index, &m_stored.back());
+    return index;
+}
+
+void CEditImageDetailsCendraDlg::FindOrAddStored(CComboBox& list, const std::wstring& stored) {
+    int index = FindStored(list, stored);
+    if (index < 0) index = AddStored(list, stored);
+    list.SetCurSel(index);
+}
+
+std::wstring CEditImageDetailsCendraDlg::Chosen(const CComboBox& list) const {
+    const int index = list.GetCurSel();
+    return index < 0 ? std::wstring() : Utf8ToWideKeepingBytes(ListedBytes(list, index));
 }
 
 BOOL CEditImageDetailsCendraDlg::OnInitDialog() {
@@ -121,34 +144,34 @@ BOOL CEditImageDetailsCendraDlg::OnInitDialog() {
     }
 
     FillAccountCombos();
-    FindOrAdd(m_facilityCombo, m_metadata.facility);
-    if (int found = FindExact(m_locationCombo, m_metadata.location); found >= 0) {
+    FindOrAddStored(m_facilityCombo, m_metadata.facility);
+    if (int found = FindStored(m_locationCombo, m_metadata.location); found >= 0) {
         m_locationCombo.SetCurSel(found);
         OnLocationChanged();
     } else {
-        m_locationCombo.SetCurSel(m_locationCombo.AddString(m_metadata.location.c_str()));
+        m_locationCombo.SetCurSel(AddStored(m_locationCombo, m_metadata.location));
     }
-    FindOrAdd(m_operatorCombo, m_metadata.operatorName);
-    if (int found = FindExact(m_endoscopeTypeCombo, m_metadata.endoscopeType); found >= 0) {
+    FindOrAddStored(m_operatorCombo, m_metadata.operatorName);
+    if (int found = FindStored(m_endoscopeTypeCombo, m_metadata.endoscopeType); found >= 0) {
         m_endoscopeTypeCombo.SetCurSel(found);
         OnEndoscopeTypeChanged();
     } else {
-        m_endoscopeTypeCombo.SetCurSel(m_endoscopeTypeCombo.AddString(m_metadata.endoscopeType.c_str()));
+        m_endoscopeTypeCombo.SetCurSel(AddStored(m_endoscopeTypeCombo, m_metadata.endoscopeType));
     }
-    FindOrAdd(m_serialCombo, m_metadata.serial);
-    FindOrAdd(m_modelCombo, m_metadata.model);
-    FindOrAdd(m_testResultCombo, m_metadata.testResult);
+    FindOrAddStored(m_serialCombo, m_metadata.serial);
+    FindOrAddStored(m_modelCombo, m_metadata.model);
+    FindOrAddStored(m_testResultCombo, m_metadata.testResult);
 
     CWnd* commentsEdit = GetDlgItem(IDC_DETAILS_COMMENTS);
     CWnd* actionsEdit = GetDlgItem(IDC_DETAILS_RECOMMENDED_ACTIONS);
     if (!commentsEdit || !actionsEdit) return TRUE;
-    commentsEdit->SetWindowText(m_metadata.comments.c_str());
-    actionsEdit->SetWindowText(m_metadata.recommendedActions.c_str());
+    commentsEdit->SetWindowText(ShownText(m_metadata.comments).c_str());
+    actionsEdit->SetWindowText(ShownText(m_metadata.recommendedActions).c_str());
     CWnd* date = GetDlgItem(IDC_DETAILS_TEST_DATE);
     CWnd* time = GetDlgItem(IDC_DETAILS_TEST_TIME);
     if (!date || !time) return TRUE;
-    date->SetWindowText(m_metadata.testDate.c_str());
-    time->SetWindowText(m_metadata.testTime.c_str());
+    date->SetWindowText(ShownText(m_metadata.testDate).c_str());
+    time->SetWindowText(ShownText(m_metadata.testTime).c_str());
     CWnd* fileName = GetDlgItem(IDC_DETAILS_FILE_NAME);
     if (!fileName) return TRUE;
     fileName->SetWindowText(m_item.fileName.c_str());
@@ -179,6 +202,7 @@ void CEditImageDetailsCendraDlg::FillAccountCombos() {
 }
 
 void CEditImageDetailsCendraDlg::OnLocationChanged() {
+    m_serialsByModel = false;
     m_serialCombo.ResetContent();
     m_modelCombo.ResetContent();
     m_endoscopeTypeCombo.ResetContent();
@@ -208,6 +232,7 @@ void CEditImageDetailsCendraDlg::OnLocationChanged() {
 
 void CEditImageDetailsCendraDlg::FilterByEndoscopeType(const std::string& type) {
     const CendraLocation* location = SelectedLocation();
+    m_serialsByModel = false;
     m_serialCombo.ResetContent();
     m_modelCombo.ResetContent();
     if (!location) return;
@@ -229,13 +254,13 @@ void CEditImageDetailsCendraDlg::FilterByEndoscopeType(const std::string& type) 
 }
 
 void CEditImageDetailsCendraDlg::OnEndoscopeTypeChanged() {
-    FilterByEndoscopeType(ListedText(m_endoscopeTypeCombo, m_endoscopeTypeCombo.GetCurSel()));
+    FilterByEndoscopeType(ListedBytes(m_endoscopeTypeCombo, m_endoscopeTypeCombo.GetCurSel()));
     m_modelCombo.SetCurSel(0);
     m_serialCombo.SetCurSel(0);
 }
 
 void CEditImageDetailsCendraDlg::OnSerialChanged() {
-    const auto* record = static_cast<const EndoscopeRecord*>(EntryData(m_serialCombo, m_serialCombo.GetCurSel()));
+    const EndoscopeRecord* record = SerialRecord(m_serialCombo.GetCurSel());
     if (!record) return;
     if (int type = FindListed(m_endoscopeTypeCombo, record->type); type >= 0) m_endoscopeTypeCombo.SetCurSel(type);
     if (int model = FindListed(m_modelCombo, record->model); model >= 0) m_modelCombo.SetCurSel(model);
@@ -252,33 +277,34 @@ void CEditImageDetailsCendraDlg::OnModelChanged() {
     }
     m_endoscopeTypeCombo.ResetContent();
     m_serialCombo.ResetContent();
-    const std::string model = ListedText(m_modelCombo, selected);
+    const std::string model = ListedBytes(m_modelCombo, selected);
     if (m_currentLocation) {
         SortedListFill types(m_endoscopeTypeCombo), serials(m_serialCombo);
         std::unordered_set<std::string> typesListed;
         for (const EndoscopeRecord& record : m_currentLocation->endoscopes) {
             if (record.model != model) continue;
             if (typesListed.insert(record.type).second) types.Add(record.type, &record.type);
-            serials.Add(record.serial);
+            serials.Add(record.serial, &record);
         }
         types.Commit();
         serials.Commit();
     }
+    m_serialsByModel = true;
     m_endoscopeTypeCombo.SetCurSel(0);
     m_serialCombo.SetCurSel(0);
 }
 
 void CEditImageDetailsCendraDlg::OnBnClickedSaveDetails() {
     ImageMetadata record;
-    record.facility = SelectedText(m_facilityCombo);
-    record.location = SelectedText(m_locationCombo);
-    record.operatorName = SelectedText(m_operatorCombo);
-    record.serial = SelectedText(m_serialCombo);
-    record.model = SelectedText(m_modelCombo);
-    record.endoscopeType = SelectedText(m_endoscopeTypeCombo);
+    record.facility = Chosen(m_facilityCombo);
+    record.location = Chosen(m_locationCombo);
+    record.operatorName = Chosen(m_operatorCombo);
+    record.serial = Chosen(m_serialCombo);
+    record.model = Chosen(m_modelCombo);
+    record.endoscopeType = Chosen(m_endoscopeTypeCombo);
     record.recommendedActions = ItemText(this, IDC_DETAILS_RECOMMENDED_ACTIONS);
     record.comments = ItemText(this, IDC_DETAILS_COMMENTS);
-    record.testResult = SelectedText(m_testResultCombo);
+    record.testResult = Chosen(m_testResultCombo);
     record.testDate = ItemText(this, IDC_DETAILS_TEST_DATE);
     record.testTime = ItemText(this, IDC_DETAILS_TEST_TIME);
     if (!m_mainDlg) return;

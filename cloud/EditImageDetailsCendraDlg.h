@@ -3,19 +3,23 @@
 // edits. "Save Details" writes the .meta file and then the main dialog's cache; "Cancel", Enter,
 // Esc and the close box write nothing. Modal on the UI thread: the session cannot change while it
 // is open, so pointers into it (the current location, the lists' item data) stay valid. Entries
-// filled from the session carry the session's text as item data (Serial's from a type: the
-// record), and choices are looked up by it; the lists are filled as the main dialog's panel fills
-// its own (SortedListFill).
+// filled from the session carry the session's text as item data (Serial's: the record), and
+// choices are looked up by it; the lists are filled as the main dialog's panel fills its own
+// (SortedListFill). A stored value that no entry stands for is listed with its bytes as item data.
+// Entries show escaped bytes as U+FFFD, and Save writes the bytes of what was chosen, never its
+// shown text converted back.
 #pragma once
 #include "cloud/Upload.h"
 #include "framework/Framework.h"
 #include "ui/ImageMetadata.h"
 #include "ui/ReferenceDisplay.h"
+#include <deque>
 #include <string>
 
 class CLumetraDlg;
 struct CendraLocation;
 struct CendraSession;
+struct EndoscopeRecord;
 
 class CEditImageDetailsCendraDlg : public CDialogEx {
 public:
@@ -49,6 +53,24 @@ protected:
     // The session's location named by Location's selected entry; null if none.
     const CendraLocation* SelectedLocation() const;
 
+    // The bytes entry index of list stands for: the stored value or the session's text it was
+    // listed for; for the dialog's own entries, their text.
+    std::string ListedBytes(const CComboBox& list, int index) const;
+    // The stored value whose bytes data points to; null if it points elsewhere.
+    const std::string* Stored(const void* data) const;
+    // The record Serial's entry index brings when chosen; null for a serial the Model # handler
+    // listed, a stored one and none.
+    const EndoscopeRecord* SerialRecord(int index) const;
+    // The first entry that stands for bytes; -1 if none.
+    int FindListed(const CComboBox& list, const std::string& bytes) const;
+    // The entry a stored value stands for; -1 if none.
+    int FindStored(const CComboBox& list, const std::wstring& stored) const;
+    // Lists a stored value (shown as ShownText) with its bytes; its index.
+    int AddStored(CComboBox& list, const std::wstring& stored);
+    void FindOrAddStored(CComboBox& list, const std::wstring& stored);
+    // The chosen entry as a record stores it (Utf8ToWideKeepingBytes of its bytes); empty if none.
+    std::wstring Chosen(const CComboBox& list) const;
+
     void FillAccountCombos();
     void OnLocationChanged();
     void FilterByEndoscopeType(const std::string& type);
@@ -61,4 +83,10 @@ protected:
     HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor);
 
     DECLARE_MESSAGE_MAP()
+
+private:
+    // The stored values listed by AddStored, their bytes: a deque keeps their addresses.
+    std::deque<std::string> m_stored;
+    // Serial was filled by the Model # handler: its entries bring nothing else when chosen.
+    bool m_serialsByModel = false;
 };

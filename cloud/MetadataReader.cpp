@@ -11,8 +11,12 @@ namespace {
 // Lines 12 and 13 are read (a writer may add them) but carry nothing for the record.
 constexpr size_t kLinesRead = 13;
 
-// UTF-8 as the writer stores it; a line that is not valid UTF-8 comes from the older byte-per-
-// character form and is widened byte by byte.
+// Lines 1 to 6: the service's texts, whose bytes go back to it as they came, valid UTF-8 or not
+// (the older byte-per-character form held them as they came too).
+constexpr size_t kServiceLines = 6;
+
+// The operator's own text: UTF-8 as the writer stores it; a line that is not valid UTF-8 comes
+// from the older byte-per-character form and is widened byte by byte.
 std::wstring DecodeLine(const std::string& line) {
     if (line.empty()) return {};
     const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.data(), static_cast<int>(line.size()),
@@ -71,6 +75,7 @@ ImageMetadata ReadMetaFile(const std::wstring& metadataFolder, const std::wstrin
         &record.model,    &record.endoscopeType, &record.recommendedActions, &record.comments,
         &record.testResult, &record.testDate,    &record.testTime,
     };
-    for (size_t i = 0; i < lines.size() && i < std::size(members); ++i) *members[i] = DecodeLine(lines[i]);
+    for (size_t i = 0; i < lines.size() && i < std::size(members); ++i)
+        *members[i] = i < kServiceLines ? Utf8ToWideKeepingBytes(lines[i]) : DecodeLine(lines[i]);
     return record;
 }

@@ -53,7 +53,7 @@ void CSelectReferenceImageCendraDlg::OnLvnItemchangedImageList(NMHDR*, LRESULT*)
     };
     for (const auto& [id, text] : shown)
         if (!::GetDlgItem(m_hWnd, id)) return;
-    for (const auto& [id, text] : shown) SetDlgItemText(id, text->c_str());
+    for (const auto& [id, text] : shown) SetDlgItemText(id, ShownText(*text).c_str());
 }
 
 void CSelectReferenceImageCendraDlg::OnBnClickedOk() {

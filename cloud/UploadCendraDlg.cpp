@@ -60,15 +60,15 @@ void CUploadCendraDlg::OnLvnItemchangedImageList(NMHDR*, LRESULT*) {
     m_currentItem = m_items[static_cast<size_t>(row)];
     m_currentMetadata = ReadMetaFile(m_mainDlg->m_metadataFolder, m_currentItem.fileName);
     const ImageMetadata& m = m_currentMetadata;
-    SetDlgItemText(IDC_UPLOAD_FACILITY, m.facility.c_str());
-    SetDlgItemText(IDC_UPLOAD_LOCATION, m.location.c_str());
-    SetDlgItemText(IDC_UPLOAD_ENDOSCOPE_TYPE, m.endoscopeType.c_str());
-    SetDlgItemText(IDC_UPLOAD_SERIAL, m.serial.c_str());
-    SetDlgItemText(IDC_UPLOAD_MODEL, m.model.c_str());
-    SetDlgItemText(IDC_UPLOAD_OPERATOR, m.operatorName.c_str());
-    SetDlgItemText(IDC_UPLOAD_TEST_RESULT, m.testResult.c_str());
-    SetDlgItemText(IDC_UPLOAD_TEST_DATE, m.testDate.c_str());
-    SetDlgItemText(IDC_UPLOAD_TEST_TIME, m.testTime.c_str());
+    SetDlgItemText(IDC_UPLOAD_FACILITY, ShownText(m.facility).c_str());
+    SetDlgItemText(IDC_UPLOAD_LOCATION, ShownText(m.location).c_str());
+    SetDlgItemText(IDC_UPLOAD_ENDOSCOPE_TYPE, ShownText(m.endoscopeType).c_str());
+    SetDlgItemText(IDC_UPLOAD_SERIAL, ShownText(m.serial).c_str());
+    SetDlgItemText(IDC_UPLOAD_MODEL, ShownText(m.model).c_str());
+    SetDlgItemText(IDC_UPLOAD_OPERATOR, ShownText(m.operatorName).c_str());
+    SetDlgItemText(IDC_UPLOAD_TEST_RESULT, ShownText(m.testResult).c_str());
+    SetDlgItemText(IDC_UPLOAD_TEST_DATE, ShownText(m.testDate).c_str());
+    SetDlgItemText(IDC_UPLOAD_TEST_TIME, ShownText(m.testTime).c_str());
     SetDlgItemText(IDC_UPLOAD_MARK, IsMarked(m_items[static_cast<size_t>(row)].index) ? kUnmarkText : kMarkText);
 }
 

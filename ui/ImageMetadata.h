@@ -4,6 +4,8 @@
 #include <string>
 #include <unordered_map>
 
+// Facility, location, operator, serial, model and endoscope type are the service's texts, and may
+// hold escaped bytes (Utf8ToWideKeepingBytes); the others are the operator's own.
 struct ImageMetadata {
     std::wstring facility;
     std::wstring location;
@@ -32,8 +34,21 @@ std::string NarrowString(std::wstring text);
 // Each byte as an unsigned value (0x00-0xFF to U+0000-U+00FF).
 std::wstring WidenString(std::string text);
 
-// CP_UTF8 both ways. A lone surrogate becomes U+FFFD's bytes; invalid UTF-8 becomes U+FFFD.
+// UTF-8 and UTF-16, with the service's bytes kept. A service may send text that is not valid
+// UTF-8; what goes back to it (the .meta file, the upload) must be its own bytes, and what is shown
+// must be characters. So a record holds such a byte (0x80-0xFF) "escaped": the lone low surrogate
+// U+DC00 + the byte (U+DC80-U+DCFF), which no valid text holds. Escaped bytes are stored and sent,
+// never shown.
+//
+// The text's bytes: UTF-8, an escaped byte as that byte, any other lone surrogate as U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
+// For what is stored or sent: every byte that is not part of valid UTF-8 (overlong forms, encoded
+// surrogates and code points above U+10FFFF included) escaped, so that WideToUtf8 gives the bytes
+// back.
+std::wstring Utf8ToWideKeepingBytes(const std::string& text);
+// For what is shown: text with every escaped byte as U+FFFD.
+std::wstring ShownText(std::wstring text);
+// For what is shown: ShownText(Utf8ToWideKeepingBytes(text)).
 std::wstring Utf8ToWide(const std::string& text);
 
 // The largest .meta file the program writes or reads: far above any record (11 short lines), and
@@ -46,7 +61,8 @@ constexpr bool MetaFileFits(long long bytes) { return bytes <= kMaxMetaFileBytes
 
 // The bytes of record's .meta file into text: 11 lines ended by CR LF, in the order facility,
 // location, operator, serial, model, endoscope type, recommended actions, comments, test result,
-// date, time; fields as UTF-8, control characters (CR and LF among them) as spaces. False, with
+// date, time; fields as WideToUtf8 gives them (escaped bytes as the bytes), control characters (CR
+// and LF among them) as spaces. False, with
 // text empty, when they do not fit (MetaFileFits).
 bool MetaFileText(const ImageMetadata& record, std::string& text);
 

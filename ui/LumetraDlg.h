@@ -157,7 +157,8 @@ protected:
     void OnCaptureVideoMode();
     void DoCaptureAction();
     void CaptureStillWithNotice();
-    // The eleven test-detail controls as they show now.
+    // The eleven test-detail controls as they show now; a list's choice in the service's bytes
+    // (TestDetailsPanel::Chosen).
     ImageMetadata ShownTestDetails();
     void SetButtonWeight(CWnd* button, int weight);
     void StartRecording();

@@ -17,12 +17,13 @@ std::wstring Text(CWnd* dialog, int id) {
 
 ImageMetadata CLumetraDlg::ShownTestDetails() {
     ImageMetadata m;
-    m.facility = Text(this, IDC_FACILITY);
-    m.location = Text(this, IDC_LOCATION);
-    m.operatorName = Text(this, IDC_OPERATOR);
-    m.serial = Text(this, IDC_SERIAL);
-    m.model = Text(this, IDC_MODEL);
-    m.endoscopeType = Text(this, IDC_ENDOSCOPE_TYPE);
+    // The lists' choices as the service sent them: their shown texts may stand for other bytes.
+    m.facility = m_panel.Chosen(m_facilityCombo);
+    m.location = m_panel.Chosen(m_locationCombo);
+    m.operatorName = m_panel.Chosen(m_operatorCombo);
+    m.serial = m_panel.Chosen(m_serialCombo);
+    m.model = m_panel.Chosen(m_modelCombo);
+    m.endoscopeType = m_panel.Chosen(m_endoscopeTypeCombo);
     m.recommendedActions = Text(this, IDC_RECOMMENDED_ACTIONS);
     m.comments = Text(this, IDC_COMMENTS);
     m.testResult = Text(this, IDC_TEST_RESULT);

@@ -1,5 +1,6 @@
 #include "ui/TestDetailsPanel.h"
 #include "cloud/CendraSession.h"
+#include "ui/ImageMetadata.h"
 #include "ui/SortedListFill.h"
 
 namespace {
@@ -71,6 +72,18 @@ bool TestDetailsPanel::IsComplete() const {
                                   m_c.operatorName, m_c.testResult})
         if (list->GetCurSel() == CB_ERR) return false;
     return true;
+}
+
+std::wstring TestDetailsPanel::Chosen(const CComboBox& list) const {
+    const int index = list.GetCurSel();
+    if (index == CB_ERR) return {};
+    CString shown;
+    list.GetLBText(index, shown);
+    // An entry added to the list from outside moves the others away from their places in the
+    // table: the session's text counts only while it is the one shown.
+    const std::string* text = SessionText(list, index);
+    if (text && Utf8ToWide(*text) == shown.str()) return Utf8ToWideKeepingBytes(*text);
+    return shown.str();
 }
 
 const CendraLocation* TestDetailsPanel::SelectedLocation(const CendraSession* session) const {

@@ -42,6 +42,10 @@ public:
     void Fill(const CendraSession* session);
     // Every list, in panel order, has a selection (an empty entry counts).
     bool IsComplete() const;
+    // The chosen entry of list as a record stores it: the session's text it was listed for, its
+    // bytes kept (Utf8ToWideKeepingBytes); for the panel's own entries, and for an entry it did not
+    // list, the shown text; empty without a choice.
+    std::wstring Chosen(const CComboBox& list) const;
 
     // The cascade, run on a list's selection change; the session is the logged-in one (or null).
     void OnLocationChanged(const CendraSession* session);

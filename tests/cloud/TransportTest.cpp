@@ -148,17 +148,58 @@ TEST(Utf8, BothDirections) {
         {L"caf\u00e9", "caf\xC3\xA9", true},
         {L"\u20ac 5", "\xE2\x82\xAC 5", true},
         {L"\xD83D\xDE00", "\xF0\x9F\x98\x80", true},  // U+1F600 as its surrogate pair
+        {L"\xD800\xDC80", "\xF0\x90\x82\x80", true},  // a pair, though its low half looks like a kept byte
+        {L"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF", true},  // U+10FFFF, the last code point
         {L"a\xD800z", "a\xEF\xBF\xBDz", false},       // a lone surrogate becomes U+FFFD
+        {L"\xDC7F", "\xEF\xBF\xBD", false},          // a low one just below the kept bytes too
+        {L"\xDD00", "\xEF\xBF\xBD", false},          // and just above them
+        {L"z\xDBFF", "z\xEF\xBF\xBD", false},        // a high one at the end
     };
     for (const Utf8Case& c : cases) {
         EXPECT_EQ(WideToUtf8(c.wide), c.utf8);
         if (c.roundTrips) {
             EXPECT_EQ(Utf8ToWide(c.utf8), c.wide);
+            EXPECT_EQ(Utf8ToWideKeepingBytes(c.utf8), c.wide);
         }
     }
     EXPECT_EQ(Utf8ToWide("a\xEF\xBF\xBDz"), L"a\xFFFDz");
     EXPECT_EQ(Utf8ToWide("Z\xFCrich"), L"Z\xFFFDrich");  // Latin-1 bytes are no UTF-8
     EXPECT_EQ(Utf8ToWide("Z\xC3\xBCrich"), L"Z\u00fcrich");
+}
+
+// A service's bytes that are no UTF-8 are kept, each as U+DC00 + the byte, and come back as they
+// were; shown, each is U+FFFD. Valid sequences around them stay characters.
+TEST(Utf8, BytesThatAreNoUtf8AreKeptAndShownAsReplacements) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::wstring kept;
+        std::wstring shown;
+    } const cases[] = {
+        {"valid", "caf\xC3\xA9 \xF0\x9F\x98\x80", L"caf\u00E9 \xD83D\xDE00", L"caf\u00E9 \xD83D\xDE00"},
+        {"U+FFFD itself", "\xEF\xBF\xBD", L"\xFFFD", L"\xFFFD"},
+        {"Latin-1", "Z\xFCrich", L"Z\xDCFCrich", L"Z\xFFFDrich"},
+        {"0xFF and 0xFE", "Endo \xFF\xFE", L"Endo \xDCFF\xDCFE", L"Endo \xFFFD\xFFFD"},
+        {"a continuation byte alone", "\x80", L"\xDC80", L"\xFFFD"},
+        {"cut short at the end", "a\xE2\x82", L"a\xDCE2\xDC82", L"a\xFFFD\xFFFD"},
+        {"cut short before a character", "\xE2\x82\xC3\xA9", L"\xDCE2\xDC82\u00E9", L"\xFFFD\xFFFD\u00E9"},
+        {"overlong two bytes", "\xC0\xAF", L"\xDCC0\xDCAF", L"\xFFFD\xFFFD"},
+        {"overlong three bytes", "\xE0\x80\xAF", L"\xDCE0\xDC80\xDCAF", L"\xFFFD\xFFFD\xFFFD"},
+        {"overlong four bytes", "\xF0\x8F\xBF\xBF", L"\xDCF0\xDC8F\xDCBF\xDCBF", std::wstring(4, L'\xFFFD')},
+        {"an encoded surrogate", "\xED\xA0\x80", L"\xDCED\xDCA0\xDC80", L"\xFFFD\xFFFD\xFFFD"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", L"\xDCF4\xDC90\xDC80\xDC80", std::wstring(4, L'\xFFFD')},
+        {"no lead byte at all", "\xF8\x88\x80\x80\x80", L"\xDCF8\xDC88\xDC80\xDC80\xDC80", std::wstring(5, L'\xFFFD')},
+        {"a kept byte after a pair", "\xF0\x90\x80\x80\x80", L"\xD800\xDC00\xDC80", L"\xD800\xDC00\xFFFD"},
+        {"NUL beside a kept byte", std::string("a\0\xFF", 3), std::wstring(L"a\0\xDCFF", 3),
+         std::wstring(L"a\0\xFFFD", 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Utf8ToWideKeepingBytes(c.bytes), c.kept);
+        EXPECT_EQ(WideToUtf8(c.kept), c.bytes);
+        EXPECT_EQ(ShownText(c.kept), c.shown);
+        EXPECT_EQ(Utf8ToWide(c.bytes), c.shown);
+    }
 }
 
 }  // namespace

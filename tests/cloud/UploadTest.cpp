@@ -123,12 +123,15 @@ TEST_F(Upload, TextAndNamesTravelAsUtf8) {
     client.session->loginName = "M\xC3\xBCller";  // the session's bytes go out unchanged
     UploadRecord record = Image(L"B\u00e4 \u0110 \u4e2d\\Bild_\u00e4_\u0110_\u4e2d.bmp", bytes);
     record.metadata.location = L"Z\u00fcrich";
+    // The service's bytes that are no UTF-8, as a record keeps them: they go back as they came.
+    record.metadata.facility = L"Endo \xDCFF";
+    record.metadata.serial = L"S\xDCE9\xDC80";
     record.metadata.testResult = L"Pass";
     record.metadata.comments = L"Kratzer \u2013 \u00e9 \u20ac \U0001F600 \u4e2d";
     EXPECT_EQ(client.Upload(record), UploadOutcome::Delivered);
     ExpectParts(OnlyRequest(),
-                {{"user_type", "user"}, {"Image", ""}, {"FName", ""}, {"Location", "Z\xC3\xBCrich"},
-                 {"Test_Date", ""}, {"Test_Time", ""}, {"Operator", ""}, {"Serial", ""}, {"Model", ""},
+                {{"user_type", "user"}, {"Image", ""}, {"FName", "Endo \xFF"}, {"Location", "Z\xC3\xBCrich"},
+                 {"Test_Date", ""}, {"Test_Time", ""}, {"Operator", ""}, {"Serial", "S\xE9\x80"}, {"Model", ""},
                  {"Endoscope", ""}, {"Result", "Pass"}, {"Recommended_Action", ""},
                  {"Comments", "Kratzer \xE2\x80\x93 \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xE4\xB8\xAD"},
                  {"Velmora_id", "T1001"}, {"username", "M\xC3\xBCller"}, {"user_identifier", "John Doe"},

@@ -116,8 +116,10 @@ TEST_F(MetaFile, RoundTrips) {
     m.recommendedActions = L"Replace";  // line 7, never swapped with the result on line 9
     m.facility = L"caf\u00E9";
     m.location = L"\u0107";  // beyond one byte: kept by UTF-8
+    m.serial = L"S\xDCFF";    // a service's byte that is no UTF-8: written as it came
     ASSERT_TRUE(WriteMetaFile(Folder(), L"r.meta", m));
-    EXPECT_EQ(ReadBytes(Folder() + L"r.meta").substr(0, 11), "caf\xC3\xA9\r\n\xC4\x87\r\n");
+    const std::string head = "caf\xC3\xA9\r\n\xC4\x87\r\nAnn Lee\r\nS\xFF\r\n";
+    EXPECT_EQ(ReadBytes(Folder() + L"r.meta").substr(0, head.size()), head);
     EXPECT_EQ(Members(ReadMetaFile(Folder(), L"r.bmp")), Members(m));
 
     // Line structure survives text with control characters in it.
@@ -136,15 +138,32 @@ TEST_F(MetaFile, RoundTrips) {
     }
 }
 
-TEST_F(MetaFile, ReadsLegacyByteFiles) {
-    // The older form: one byte per character; 0x1A is data, not the end of the file.
+// A line that is no UTF-8: the service's texts (lines 1-6) keep their bytes, as the service sent
+// them; the operator's (lines 7-11) are the older form, one byte per character. 0x1A is data, not
+// the end of the file.
+TEST_F(MetaFile, LinesThatAreNoUtf8) {
     ASSERT_TRUE(WriteBytes(Folder() + L"old.meta",
-                           Lines({"Caf\xE9", "x\x1Ay", "Ann", "S1", "M1", "T", "act", "com", "Fail", "d", "t"})));
+                           Lines({"Caf\xE9", "x\x1Ay", "Ann \xFF", "S\x80", "M\xC3", "T\xE2\x82", "act\xE9",
+                                  "com\xFC", "F\xE4il", "d\xB0", "\xE9t\xE9"})));
+    ImageMetadata want;
+    want.facility = L"Caf\xDCE9";
+    want.location = L"x\x1Ay";
+    want.operatorName = L"Ann \xDCFF";
+    want.serial = L"S\xDC80";
+    want.model = L"M\xDCC3";
+    want.endoscopeType = L"T\xDCE2\xDC82";
+    want.recommendedActions = L"act\u00E9";
+    want.comments = L"com\u00FC";
+    want.testResult = L"F\u00E4il";
+    want.testDate = L"d\u00B0";
+    want.testTime = L"\u00E9t\u00E9";
     const ImageMetadata m = ReadMetaFile(Folder(), L"old.bmp");
-    EXPECT_EQ(m.facility, L"Caf\u00E9");
-    EXPECT_EQ(m.location, L"x\x1Ay");
-    EXPECT_EQ(m.operatorName, L"Ann");
-    EXPECT_EQ(m.testTime, L"t");
+    EXPECT_EQ(Members(m), Members(want));
+    // Written again, the service's bytes are what they were; the operator's text is UTF-8 now.
+    ASSERT_TRUE(WriteMetaFile(Folder(), L"again.meta", m));
+    EXPECT_EQ(ReadBytes(Folder() + L"again.meta"),
+              Lines({"Caf\xE9", "x y", "Ann \xFF", "S\x80", "M\xC3", "T\xE2\x82", "act\xC3\xA9", "com\xC3\xBC",
+                     "F\xC3\xA4il", "d\xC2\xB0", "\xC3\xA9t\xC3\xA9"}));
 }
 
 TEST_F(MetaFile, ReaderPaths) {

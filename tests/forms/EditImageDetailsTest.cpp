@@ -443,7 +443,7 @@ TEST_F(ImageDetails, ASaveAroundTheMetaBoundIsReadBackWholeOrRefusedWithTheOldFi
 }
 
 // A location, type, serial and model whose bytes are no UTF-8: listed with U+FFFD, found by what
-// was listed.
+// was listed, and saved as the service's bytes.
 const char kNoUtf8Account[] = R"({
   "accounts": [{"username": "tech", "password": "pw",
                 "reply": {"username": "tech", "organizationCode": "ORG", "velmoraId": "V3"}}],
@@ -453,6 +453,18 @@ const char kNoUtf8Account[] = R"({
                     "model": "M)" "\xFF" R"(", "status": "Active"}]
   }}
 })";
+
+// The first six lines of a .meta: facility, location, operator, serial, model, endoscope type.
+std::vector<std::string> ServiceLines(const std::string& meta) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; lines.size() < 6;) {
+        const size_t end = meta.find("\r\n", start);
+        if (end == std::string::npos) break;
+        lines.push_back(meta.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
 
 TEST_F(ImageDetails, ANameThatIsNoUtf8FindsItsEndoscopes) {
     Server service{kNoUtf8Account};
@@ -464,32 +476,64 @@ TEST_F(ImageDetails, ANameThatIsNoUtf8FindsItsEndoscopes) {
         int id;
         const wchar_t* text;
     };
+    // What a still captured with the account's one endoscope stores: the service's bytes kept;
+    // facility and operator the account does not list.
+    ImageMetadata captured;
+    captured.facility = L"North \xDCE9";
+    captured.operatorName = L"Ann \xDCFF";
+    captured.endoscopeType = L"Rigid\xDCFE";
+    captured.serial = L"S\xDCFF";
+    captured.model = L"M\xDCFF";
+    ImageMetadata unknownSerial = captured;
+    unknownSerial.serial = L"X\xDC80";
     struct Case {
         const char* what;
+        ImageMetadata record;  // its location set below
         std::vector<Choice> choices;
         ListState type, serial, model;
+        std::vector<std::string> saved;  // the .meta's first six lines after Save
     };
     const Case cases[] = {
-        {"as opened", {}, {{L"", L"Rigid\xFFFD"}, L""}, {{L"", L"S\xFFFD"}, L""}, {{L"", L"M\xFFFD"}, L""}},
-        {"type", {{IDC_DETAILS_ENDOSCOPE_TYPE, L"Rigid\xFFFD"}},
-         {{L"", L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD"}, L"S\xFFFD"}, {{L"M\xFFFD"}, L"M\xFFFD"}},
-        {"model", {{IDC_DETAILS_MODEL, L"M\xFFFD"}},
-         {{L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD"}, L"S\xFFFD"}, {{L"", L"M\xFFFD"}, L"M\xFFFD"}},
-        {"serial", {{IDC_DETAILS_SERIAL, L"S\xFFFD"}},
-         {{L"", L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"", L"S\xFFFD"}, L"S\xFFFD"}, {{L"", L"M\xFFFD"}, L"M\xFFFD"}},
+        {"as opened", {}, {}, {{L"", L"Rigid\xFFFD"}, L""}, {{L"", L"S\xFFFD"}, L""}, {{L"", L"M\xFFFD"}, L""},
+         {"", "Endo \xFF", "", "", "", ""}},
+        {"type", {}, {{IDC_DETAILS_ENDOSCOPE_TYPE, L"Rigid\xFFFD"}},
+         {{L"", L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD"}, L"S\xFFFD"}, {{L"M\xFFFD"}, L"M\xFFFD"},
+         {"", "Endo \xFF", "", "S\xFF", "M\xFF", "Rigid\xFE"}},
+        {"model", {}, {{IDC_DETAILS_MODEL, L"M\xFFFD"}},
+         {{L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD"}, L"S\xFFFD"}, {{L"", L"M\xFFFD"}, L"M\xFFFD"},
+         {"", "Endo \xFF", "", "S\xFF", "M\xFF", "Rigid\xFE"}},
+        {"serial", {}, {{IDC_DETAILS_SERIAL, L"S\xFFFD"}},
+         {{L"", L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"", L"S\xFFFD"}, L"S\xFFFD"}, {{L"", L"M\xFFFD"}, L"M\xFFFD"},
+         {"", "Endo \xFF", "", "S\xFF", "M\xFF", "Rigid\xFE"}},
+        {"as captured", captured, {},
+         {{L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD"}, L"S\xFFFD"}, {{L"M\xFFFD"}, L"M\xFFFD"},
+         {"North \xE9", "Endo \xFF", "Ann \xFF", "S\xFF", "M\xFF", "Rigid\xFE"}},
+        {"a serial no entry stands for", unknownSerial, {},
+         {{L"Rigid\xFFFD"}, L"Rigid\xFFFD"}, {{L"S\xFFFD", L"X\xFFFD"}, L"X\xFFFD"}, {{L"M\xFFFD"}, L"M\xFFFD"},
+         {"North \xE9", "Endo \xFF", "Ann \xFF", "X\x80", "M\xFF", "Rigid\xFE"}},
     };
-    ImageMetadata record;
-    record.location = L"Endo \xFFFD";  // as a capture stored the listed name
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TestDetailsDlg dlg(&main, record, Item());
-        ASSERT_TRUE(dlg.Create(IDD_EDIT_IMAGE_DETAILS));
-        for (const Choice& choice : c.choices) ChooseText(dlg.m_hWnd, choice.id, choice.text);
-        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_LOCATION), (ListState{{L"Endo \xFFFD"}, L"Endo \xFFFD"}));
-        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_ENDOSCOPE_TYPE), c.type);
-        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_SERIAL), c.serial);
-        EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_MODEL), c.model);
-        dlg.DestroyWindow();
+    // The location as a still stores it now, and as one stored it before the bytes were kept.
+    for (const wchar_t* location : {L"Endo \xDCFF", L"Endo \xFFFD"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (location[5] == 0xFFFD ? ", stored with U+FFFD" : ""));
+            ImageMetadata record = c.record;
+            record.location = location;
+            TestDetailsDlg dlg(&main, record, Item());
+            ASSERT_TRUE(dlg.Create(IDD_EDIT_IMAGE_DETAILS));
+            for (const Choice& choice : c.choices) ChooseText(dlg.m_hWnd, choice.id, choice.text);
+            EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_LOCATION), (ListState{{L"Endo \xFFFD"}, L"Endo \xFFFD"}));
+            EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_ENDOSCOPE_TYPE), c.type);
+            EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_SERIAL), c.serial);
+            EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_MODEL), c.model);
+            EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_FACILITY).selected, ShownText(record.facility));
+            EXPECT_EQ(StateOf(dlg.m_hWnd, IDC_DETAILS_OPERATOR).selected, ShownText(record.operatorName));
+            Press(dlg.m_hWnd, IDC_DETAILS_SAVE);
+            EXPECT_EQ(ServiceLines(ReadBytes(MetaPath())), c.saved);
+            const ImageMetadata& cached = main.m_metadataCache[images + L"\\" + kImage];
+            EXPECT_EQ(WideToUtf8(cached.location), "Endo \xFF");
+            EXPECT_EQ(WideToUtf8(cached.serial), c.saved[3]);
+            dlg.DestroyWindow();
+        }
     }
 }
 

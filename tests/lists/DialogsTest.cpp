@@ -618,6 +618,63 @@ TEST_F(ListDialogs, EditImagesShowsTheSelectedFilesDetailsAndRereadsThemAfterAnE
     dlg.DestroyWindow();
 }
 
+// ---- The service's bytes ----
+
+// A .meta whose service texts are no UTF-8, kept as the service sent them, beside operator's text
+// in the older one-byte form: every list dialog shows U+FFFD for the service's bytes, and the
+// upload sends them as they came.
+TEST_F(Sending, ServiceBytesThatAreNoUtf8ShowAsReplacementsAndGoBackAsTheyCame) {
+    WriteStills();
+    ASSERT_TRUE(WriteBytes(main->m_metadataFolder + L"a.meta",
+                           "F\xFE\r\nEndo \xFF\r\nAnn \xE9\r\nS\xFF\r\nM\xFF\xFF\r\nRigid\xFE\r\n"
+                           "repair\xE9\r\ncaf\xE9\r\nPass\r\n05/24/2021\r\n14:07\r\n"));
+    ImageMetadata shown;
+    shown.facility = L"F\xFFFD";
+    shown.location = L"Endo \xFFFD";
+    shown.operatorName = L"Ann \xFFFD";
+    shown.serial = L"S\xFFFD";
+    shown.model = L"M\xFFFD\xFFFD";
+    shown.endoscopeType = L"Rigid\xFFFD";
+    shown.testResult = L"Pass";
+    shown.testDate = L"05/24/2021";
+    shown.testTime = L"14:07";
+
+    TestEditImages edit(main.get());
+    ASSERT_TRUE(edit.Create(IDD_EDIT_IMAGE_CENDRA));
+    SelectRow(edit.m_list.m_hWnd, RowOf(edit.m_items, L"a.bmp"));
+    ExpectDetails(edit.m_hWnd, kEditImagesDetails, shown);
+    edit.DestroyWindow();
+
+    ASSERT_TRUE(CopyFileW(Image(L"a.bmp").c_str(), Reference(L"a.bmp").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(Image(L"c.bmp").c_str(), Reference(L"c.bmp").c_str(), FALSE));
+    Scripted<CSelectReferenceImageCendraDlg> pick(main.get());
+    pick.script = [&](Scripted<CSelectReferenceImageCendraDlg>& d) {
+        SelectRow(d.m_list.m_hWnd, RowOf(d.m_items, L"a.bmp"));
+        ExpectDetails(d.m_hWnd, kReferenceDetails, shown);
+        Click(d.m_hWnd, IDC_REFPICK_CANCEL);
+    };
+    pick.DoModal();
+
+    Scripted<TestUpload> dlg(main.get());
+    dlg.confirmScript = [](Scripted<TestConfirm>& c) { PressKey(c.m_hWnd, VK_RETURN); };
+    dlg.script = [&](Scripted<TestUpload>& d) {
+        SelectRow(d.m_list.m_hWnd, RowOf(d.m_items, L"a.bmp"));
+        ExpectDetails(d.m_hWnd, kUploadDetails, shown);
+        Mark(d, {L"a.bmp"});
+        Click(d.m_hWnd, IDC_UPLOAD_SELECTED);
+    };
+    EXPECT_EQ(dlg.DoModal(), 0);
+    const std::vector<Request> posts = Posts();
+    ASSERT_EQ(posts.size(), 1u);
+    const std::pair<const char*, std::string> sent[] = {
+        {"FName", "F\xFE"},      {"Location", "Endo \xFF"},        {"Operator", "Ann \xE9"},
+        {"Serial", "S\xFF"},     {"Model", "M\xFF\xFF"},           {"Endoscope", "Rigid\xFE"},
+        {"Recommended_Action", "repair\xC3\xA9"}, {"Comments", "caf\xC3\xA9"}, {"Result", "Pass"},
+    };
+    for (const auto& [name, bytes] : sent) EXPECT_EQ(Part(posts[0], name), bytes) << name;
+    EXPECT_TRUE(dlg.boxes.empty());
+}
+
 // ---- Reference picker ----
 
 TEST_F(ListDialogs, TheReferencePickersResultFollowsHowItEnded) {

@@ -195,8 +195,9 @@ TEST_F(Panel, TheCascadeNarrowsAndRestores) {
 }
 
 // A choice is looked up by the session's text it was listed for: bytes that are no UTF-8 show as
-// U+FFFD and still find their records, down the cascade. Models listed once are those the list's
-// own exact search takes as the same: letter case does not count, accents do.
+// U+FFFD and still find their records, down the cascade, and a still taken with them keeps the
+// service's bytes in its record and its .meta. Models listed once are those the list's own exact
+// search takes as the same: letter case does not count, accents do.
 TEST_F(Panel, ServiceTextShowsAndLooksUpByWhatWasListed) {
     using L = std::vector<std::wstring>;
     struct Case {
@@ -206,14 +207,18 @@ TEST_F(Panel, ServiceTextShowsAndLooksUpByWhatWasListed) {
         L types, serials, models;
         const wchar_t* pick;  // then chosen in Serial: what Endoscope Type and Model # show
         const wchar_t *type, *model;
+        const char *serialBytes, *modelBytes, *typeBytes;  // the session's, of the still then taken
     } const cases[] = {
         {"UTF-8", L"Z\u00FCrich", "Z\xC3\xBCrich", {L"", L"Flexible"}, {L"", L"Z1"}, {L"", L"ZM"}, L"Z1", L"Flexible",
-         L"ZM"},
+         L"ZM", "Z1", "ZM", "Flexible"},
         {"no UTF-8", L"Endo \xFFFD", "Endo \xFF", {L"", L"Rigid\xFFFD"}, {L"", L"S\xFFFD"}, {L"", L"M\xFFFD\xFFFD"},
-         L"S\xFFFD", L"Rigid\xFFFD", L"M\xFFFD\xFFFD"},
+         L"S\xFFFD", L"Rigid\xFFFD", L"M\xFFFD\xFFFD", "S\xFF", "M\xFF\xFF", "Rigid\xFE"},
         {"models by case", L"Cases", "Cases", {L"", L"Flexible"}, {L"", L"C1", L"C2", L"C3", L"C4", L"C5", L"C6", L"C7"},
-         {L"", L"Ee", L"\u00C9e", L"\u00E9x", L"zz9"}, L"C6", L"Flexible", L"ZZ9"},
+         {L"", L"Ee", L"\u00C9e", L"\u00E9x", L"zz9"}, L"C6", L"Flexible", L"ZZ9", "C6", "ZZ9", "Flexible"},
     };
+    dlg->GetDlgItem(IDC_FILE_PREFIX)->SetWindowText(L"SiteA");
+    Pick(dlg->m_operatorCombo, L"Ann Lee");
+    Pick(dlg->m_testResultCombo, L"Pass");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Pick(dlg->m_locationCombo, c.location);
@@ -226,6 +231,23 @@ TEST_F(Panel, ServiceTextShowsAndLooksUpByWhatWasListed) {
         Pick(dlg->m_serialCombo, c.pick);
         EXPECT_EQ(Selected(dlg->m_endoscopeTypeCombo), c.type);
         EXPECT_EQ(Selected(dlg->m_modelCombo), c.model);
+        // A still now: the shown texts stand for the session's bytes, which its record keeps.
+        dlg->m_metadataCache.clear();
+        ++dlg->now;  // a name of its own
+        ASSERT_TRUE(dlg->CaptureImage(FALSE));
+        ASSERT_EQ(dlg->m_metadataCache.size(), 1u);
+        const auto& [bmp, cached] = *dlg->m_metadataCache.begin();
+        const std::wstring name = bmp.substr(bmp.rfind(L'\\') + 1);
+        const std::string serviceLines = std::string("North\r\n") + c.name + "\r\nAnn Lee\r\n" + c.serialBytes +
+                                         "\r\n" + c.modelBytes + "\r\n" + c.typeBytes + "\r\n";
+        const std::string meta = ReadBytes(dlg->m_metadataFolder + name.substr(0, name.size() - 4) + L".meta");
+        EXPECT_EQ(meta.substr(0, serviceLines.size()), serviceLines);
+        for (const ImageMetadata& record : {cached, ReadMetaFile(dlg->m_metadataFolder, name)}) {
+            EXPECT_EQ(WideToUtf8(record.location), c.name);
+            EXPECT_EQ(WideToUtf8(record.serial), c.serialBytes);
+            EXPECT_EQ(WideToUtf8(record.model), c.modelBytes);
+            EXPECT_EQ(WideToUtf8(record.endoscopeType), c.typeBytes);
+        }
         // The model brings its endoscope back; the type its serial and model.
         Pick(dlg->m_modelCombo, c.model);
         EXPECT_EQ(Selected(dlg->m_serialCombo), c.pick);
