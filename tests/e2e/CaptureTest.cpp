@@ -77,7 +77,7 @@ TEST(Capture, TheSpaceBarTakesOneNamedStillWhereverTheFocusIs) {
     stills = FileNames(images);
     dialog.Activate();
     button.MouseClick();
-    ASSERT_EQ(WaitForFiles(images, stills.size() + 1).size(), stills.size() + 1);
+    ASSERT_EQ(WaitForFiles(images, stills.size() + 1).size(), stills.size() + 1) << app.Describe();
     ASSERT_EQ(FocusOf(app).hwnd(), button.hwnd()) << FocusOf(app).Describe();
     PressSpace(app);
     EXPECT_EQ(Added(stills, WaitForFiles(images, stills.size() + 2)).size(), 2u);
