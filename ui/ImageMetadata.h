@@ -62,8 +62,7 @@ constexpr bool MetaFileFits(long long bytes) { return bytes <= kMaxMetaFileBytes
 // The bytes of record's .meta file into text: 11 lines ended by CR LF, in the order facility,
 // location, operator, serial, model, endoscope type, recommended actions, comments, test result,
 // date, time; fields as WideToUtf8 gives them (escaped bytes as the bytes), control characters (CR
-// and LF among them) as spaces. False, with
-// text empty, when they do not fit (MetaFileFits).
+// and LF among them) as spaces. False, with text empty, when they do not fit (MetaFileFits).
 bool MetaFileText(const ImageMetadata& record, std::string& text);
 
 // Writes record's MetaFileText to folder + fileName (no separator added), through fileName + ".tmp"

@@ -25,17 +25,17 @@ std::string SortedListFill::SortKey(LCID locale, const std::wstring& text) {
     return key;
 }
 
-void SortedListFill::Add(const std::string& text, const void* data) {
+SortedListFill::Entry SortedListFill::MakeEntry(const std::string& text, const void* data) const {
     std::wstring wide = Utf8ToWide(text);
     std::string key = SortKey(m_locale, wide);
-    m_entries.push_back({std::move(key), std::move(wide), data});
+    return {std::move(key), std::move(wide), data};
 }
 
+void SortedListFill::Add(const std::string& text, const void* data) { m_entries.push_back(MakeEntry(text, data)); }
+
 void SortedListFill::AddOnce(const std::string& text, const void* data) {
-    std::wstring wide = Utf8ToWide(text);
-    std::string key = SortKey(m_locale, wide);
-    if (!m_once.insert(key).second) return;
-    m_entries.push_back({std::move(key), std::move(wide), data});
+    Entry entry = MakeEntry(text, data);
+    if (m_once.insert(entry.key).second) m_entries.push_back(std::move(entry));
 }
 
 void SortedListFill::Commit() {

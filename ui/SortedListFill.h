@@ -51,6 +51,7 @@ private:
         std::wstring text;
         const void* data;
     };
+    Entry MakeEntry(const std::string& text, const void* data) const;
 
     CComboBox& m_list;
     std::vector<const void*>* m_table;

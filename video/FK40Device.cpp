@@ -259,25 +259,22 @@ void FK40Device::Retire(DWORD exceptionCode) {
     ExitThread(exceptionCode);
 }
 
-bool FK40Device::PictureIsLive() const {
-    return m_delivered && !m_retired && GetTickCount() - m_deliveredTick < kFK40StaleMs;
-}
-
-bool FK40Device::HasPicture() {
-    CSingleLock lock(&m_frameLock, TRUE);
-    return PictureIsLive();
+bool FK40Device::PictureIsLive(unsigned* seen) const {
+    const bool live = m_delivered && !m_retired && GetTickCount() - m_deliveredTick < kFK40StaleMs;
+    if (!live && seen) *seen = 0;
+    return live;
 }
 
 VideoFrame* FK40Device::CopyFrame(unsigned* seen) {
     {
         // Asked at every update: nothing is allocated when there is nothing to copy.
         CSingleLock lock(&m_frameLock, TRUE);
-        if (!PictureIsLive() || (seen && *seen == m_delivered)) return nullptr;
+        if (!PictureIsLive(seen) || (seen && *seen == m_delivered)) return nullptr;
     }
     // Allocated outside the lock, which the worker's swap waits for.
     std::unique_ptr<VideoFrame[]> copy(new VideoFrame[m_bgrSize]);
     CSingleLock lock(&m_frameLock, TRUE);
-    if (!PictureIsLive()) return nullptr;
+    if (!PictureIsLive(seen)) return nullptr;
     if (seen) *seen = m_delivered;
     std::memcpy(copy.get(), m_front ? m_bufferB : m_bufferA, m_bgrSize);
     return copy.release();

@@ -48,11 +48,11 @@ public:
     int IsConnected() const { return m_present; }
     // LYC_Init did not return within kFK40InitWaitMs: the camera is a device that failed.
     bool InitTimedOut() const { return m_initTimedOut; }
-    // A frame was delivered within the last kFK40StaleMs and the worker runs.
-    bool HasPicture();
     // A new heap copy (release with delete[]) of the front buffer's picture while the camera has a
-    // picture, else null. With `seen`: null also when no frame was delivered since the one whose
-    // number it holds (0: none yet); set to the number of the frame copied.
+    // picture (a frame delivered within the last kFK40StaleMs, the worker running), else null.
+    // With `seen`, the number of the frame the caller holds (0: none): null also when that frame is
+    // still the last; set to the number of the frame copied, or to 0 when the camera has no
+    // picture, for the caller to let go of its copy.
     VideoFrame* CopyFrame(unsigned* seen = nullptr);
 
     // Clears the running flag, calls LYC_Term (once) and waits for it and for the worker to leave
@@ -77,7 +77,8 @@ protected:
 private:
     static bool LoadSdk();
     void StartCapture();
-    bool PictureIsLive() const;  // under the lock
+    // Under the lock: whether the camera has a picture; when not, `seen` (if any) becomes 0.
+    bool PictureIsLive(unsigned* seen) const;
 
     CCriticalSection m_frameLock;
     std::atomic<bool> m_running{false};

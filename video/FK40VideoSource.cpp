@@ -28,15 +28,16 @@ int FK40VideoSource::UpdateFrame() {
     // Unsigned difference: the tick count's wrap after 49.7 days does no harm.
     if (now - m_lastUpdate < kMinUpdateIntervalMs) return UpdateFrameNone;
     m_lastUpdate = now;
-    // Before the camera's first frame, and once its frames stopped, there is nothing to show: the
-    // last picture is not kept standing in for one.
-    if (!m_device->HasPicture()) {
-        delete[] m_frame;
-        m_frame = nullptr;
+    VideoFrame* copy = m_device->CopyFrame(&m_seen);
+    if (!copy) {
+        // Before the camera's first frame, and once its frames stopped, there is nothing to show:
+        // the last picture is not kept standing in for one. Else no frame came since the last copy.
+        if (m_seen == 0) {
+            delete[] m_frame;
+            m_frame = nullptr;
+        }
         return UpdateFrameNone;
     }
-    VideoFrame* copy = m_device->CopyFrame(&m_seen);
-    if (!copy) return UpdateFrameNone;  // no frame since the last copy
     // The live view painted the previous copy and the recorder may still read it: it goes only now.
     delete[] m_frame;
     m_frame = copy;

@@ -31,5 +31,5 @@ private:
     DWORD m_lastUpdate = 0;
     FK40Device* m_device;
     VideoFrame* m_frame = nullptr;
-    unsigned m_seen = 0;  // number of the device's frame in m_frame
+    unsigned m_seen = 0;  // number of the device's frame in m_frame; 0: none
 };
